@@ -1,0 +1,71 @@
+#pragma once
+
+#include "colors.h"
+#include "controls.h"
+#include "serial_control.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace relais {
+
+inline const QString kLineSettings = QStringLiteral("9600,n,8,1");
+
+class PortList {
+public:
+    virtual ~PortList() = default;
+    // Index of the chosen entry ("COM 1" is 0), -1 while none is chosen.
+    virtual int ListIndex() const = 0;
+    virtual void setEnabled(bool enabled) = 0;
+};
+
+class TickTimer {
+public:
+    virtual ~TickTimer() = default;
+    virtual void setEnabled(bool enabled) = 0;
+    virtual bool Enabled() const = 0;
+};
+
+class MessagePresenter {
+public:
+    virtual ~MessagePresenter() = default;
+    // A modal box with an OK button only; returns when it is dismissed.
+    virtual void showMessage(const QString& text, const QString& title) = 0;
+};
+
+// The message text for an error number; empty for "show nothing".
+QString messageFor(const CommError& error);
+
+// Starting and stopping the link with "Start/Stop", and closing on unload.
+// The link's state is read from the port and the button colour every time.
+class LinkControl {
+public:
+    LinkControl(SerialControl& comm, PortList& combo, TickTimer& timer, ColorButton& startStop,
+                MessagePresenter& messages);
+
+    void Command19_Click();
+    void Form_Unload(bool& Cancel);
+
+    // Runs a step that writes to the line (the tick, "Testen"). If the line
+    // fails, the link is stopped and the user told, once.
+    void runOnLine(const std::function<void()>& step);
+
+    std::int16_t clickCount() const { return ClickCount; }
+
+private:
+    void stopLink();
+    void closePort();
+
+    SerialControl& comm_;
+    PortList& combo_;
+    TickTimer& timer_;
+    ColorButton& button_;
+    MessagePresenter& messages_;
+
+    // Keeps the click that starts the link from stopping it in the same click.
+    std::int16_t ClickCount = 0;
+};
+
+} // namespace relais

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace relais {
+
+// Maps "COM n" (1..8) to a device, asked afresh at every opening.
+class PortResolver {
+public:
+    virtual ~PortResolver() = default;
+    virtual std::optional<QString> devicePath(int commPort) const = 0;
+};
+
+// The order in which serial devices become COM 1, COM 2, ...: on-board ports
+// (ttyS*) first, then USB adapters (ttyUSB*), then USB CDC devices (ttyACM*),
+// then the rest; within a group by number, so ttyUSB2 comes before ttyUSB10.
+// Takes and returns device paths or names.
+QStringList orderSerialPorts(QStringList devices);
+
+// The system's serial ports: on Windows COM n is COMn; elsewhere COM n is
+// the n-th port the system reports, in the order above.
+class SystemPortResolver : public PortResolver {
+public:
+    std::optional<QString> devicePath(int commPort) const override;
+};
+
+// A fixed table, for tests and benchmarks.
+class FixedPortResolver : public PortResolver {
+public:
+    FixedPortResolver() = default;
+    explicit FixedPortResolver(QMap<int, QString> table) : table_(std::move(table)) {}
+    void set(int commPort, const QString& device) { table_[commPort] = device; }
+    std::optional<QString> devicePath(int commPort) const override;
+
+private:
+    QMap<int, QString> table_;
+};
+
+} // namespace relais

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "line_settings.h"
+#include "port_resolver.h"
+#include "serial_control.h"
+
+#include <QObject>
+#include <QSerialPort>
+
+#include <deque>
+
+namespace relais {
+
+// The serial control on QSerialPort. Only writes; whatever the unit sends is
+// read and dropped so that a lost line is noticed.
+class QtSerialControl : public QObject, public SerialControl {
+    Q_OBJECT
+
+public:
+    // The resolver must outlive the control.
+    explicit QtSerialControl(const PortResolver& resolver, QObject* parent = nullptr);
+    ~QtSerialControl() override;
+
+    void setCommPort(int port) override;
+    int CommPort() const override { return commPort_; }
+    void setSettings(const QString& settings) override;
+    QString Settings() const override { return settingsText_; }
+    void setPortOpen(bool open) override;
+    bool PortOpen() const override;
+    void setOutput(const QByteArray& data) override;
+    void setOutBufferCount(int count) override;
+
+    // The device of the last opening attempt.
+    const QString& device() const { return device_; }
+    // Bytes waiting in this process for the line (not yet with the system).
+    qint64 bytesQueued() const { return port_.bytesToWrite(); }
+
+signals:
+    // Emitted once when an open line goes away; the port is closed right after.
+    void lineLost();
+
+private:
+    void onPortError(QSerialPort::SerialPortError error);
+    void applySettings();
+    void dropStale();
+    [[noreturn]] void fail(int number, const QString& reason);
+
+    const PortResolver& resolver_;
+    QSerialPort port_;
+    int commPort_ = 1;
+    QString settingsText_ = QStringLiteral("9600,n,8,1");
+    LineSettings settings_;
+    QString device_;
+    bool lost_ = false;       // the open line went away; closing is queued
+    bool lossPending_ = false; // the loss has not yet been raised by an Output
+    QString lossReason_;
+    std::deque<QByteArray> queued_; // writes not yet wholly taken by the system
+    bool outputSinceCount_ = false;
+    quint64 openCount_ = 0;
+};
+
+} // namespace relais
