@@ -4,9 +4,13 @@
 
 namespace relais {
 
-QString relayButtonName(int k) { return QStringLiteral("Command%1").arg(k + 2); }
+QString relayButtonName(int k) {
+    return QStringLiteral("Command%1").arg(k + 2);
+}
 
-QString relayCaption(int k) { return QStringLiteral("Relais-%1").arg(k); }
+QString relayCaption(int k) {
+    return QStringLiteral("Relais-%1").arg(k);
+}
 
 QByteArray commandFrame(const QString& maskText) {
     const qsizetype n = maskText.size();
@@ -38,7 +42,9 @@ void RelayPanel::Timer1_Timer() {
     sendMaskText();
 }
 
-void RelayPanel::Command2_Click() { sendMaskText(); }
+void RelayPanel::Command2_Click() {
+    sendMaskText();
+}
 
 void RelayPanel::sendMaskText() {
     label2_.setCaption(QString::number(MaskText.size()));

@@ -16,13 +16,17 @@ inline constexpr int kRelayCount = 16;
 
 // Relay k (1..16) is the button "Command<k+2>", captioned "Relais-<k>", and
 // bit k-1 of the mask.
-constexpr std::int32_t relayWeight(int k) { return std::int32_t{1} << (k - 1); }
+constexpr std::int32_t relayWeight(int k) {
+    return std::int32_t{1} << (k - 1);
+}
 QString relayButtonName(int k);
 QString relayCaption(int k);
 
 // What a click does to a relay button's colour: only the exact off colour
 // turns on; anything else (on, or a stray colour) turns off.
-constexpr Color toggledColor(Color current) { return current == kButtonFace ? kGreen : kButtonFace; }
+constexpr Color toggledColor(Color current) {
+    return current == kButtonFace ? kGreen : kButtonFace;
+}
 
 // The mask text zero-filled to the five-digit frame; empty when the text
 // has no length from 1 to 5 (nothing is to be sent then).

@@ -36,7 +36,8 @@ std::optional<LineSettings> parseLineSettings(const QString& text) {
         return std::nullopt;
     }
 
-    if (fields[2].size() != 1 || fields[2][0] < QLatin1Char('5') || fields[2][0] > QLatin1Char('8')) {
+    if (fields[2].size() != 1 || fields[2][0] < QLatin1Char('5') ||
+        fields[2][0] > QLatin1Char('8')) {
         return std::nullopt;
     }
     s.dataBits = fields[2].toInt();

@@ -8,7 +8,8 @@ namespace relais::messages {
 
 inline const QString kTitle = QStringLiteral("Korvander");
 
-inline const QString kPortNotFound = QStringLiteral("Ausgewählte COM Schnittstelle nicht vorhanden");
+inline const QString kPortNotFound =
+    QStringLiteral("Ausgewählte COM Schnittstelle nicht vorhanden");
 inline const QString kPortInUse =
     QStringLiteral("Ausgewählte COM Schnittstelle wird bereits verwendet");
 inline const QString kPermissionDenied =

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 #endif
@@ -42,15 +43,30 @@ QSerialPort::StopBits toQt(LineSettings::StopBits s) {
     return QSerialPort::OneStop;
 }
 
-QString systemReason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+QString systemReason(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
 
-bool isLineFailure(QSerialPort::SerialPortError error) {
+// Whether the device behind an open descriptor has gone (hung up or removed).
+bool deviceGone(qintptr fd) {
+#ifdef Q_OS_UNIX
+    pollfd p{int(fd), POLLOUT, 0};
+    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    Q_UNUSED(fd);
+    return true;
+#endif
+}
+
+// The port reports a write the system refuses for now (a stalled line) as
+// an error too; `err` is errno as the failing call left it.
+bool isLineFailure(QSerialPort::SerialPortError error, qintptr fd, int err) {
     switch (error) {
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
     case QSerialPort::UnknownError:
-        return true;
+        return deviceGone(fd) || (err != EAGAIN && err != EWOULDBLOCK && err != EINTR);
     default:
         return false;
     }
@@ -64,9 +80,12 @@ QtSerialControl::QtSerialControl(const PortResolver& resolver, QObject* parent)
     port_.setReadBufferSize(1024);
     connect(&port_, &QSerialPort::readyRead, this, [this] { port_.readAll(); });
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialControl::onPortError);
+    connect(&port_, &QSerialPort::bytesWritten, this, &QtSerialControl::writeWaiting);
 }
 
-QtSerialControl::~QtSerialControl() { setPortOpen(false); }
+QtSerialControl::~QtSerialControl() {
+    setPortOpen(false);
+}
 
 void QtSerialControl::setCommPort(int port) {
     if (PortOpen()) {
@@ -108,7 +127,7 @@ void QtSerialControl::setPortOpen(bool open) {
         ++openCount_; // a loss queued for an earlier opening is void now
         lost_ = false;
         lossPending_ = false;
-        queued_.clear();
+        waiting_.clear();
         if (port_.isOpen()) {
             port_.close();
         }
@@ -169,7 +188,9 @@ void QtSerialControl::setPortOpen(bool open) {
     outputSinceCount_ = false;
 }
 
-bool QtSerialControl::PortOpen() const { return port_.isOpen() && !lost_; }
+bool QtSerialControl::PortOpen() const {
+    return port_.isOpen() && !lost_;
+}
 
 void QtSerialControl::setOutput(const QByteArray& data) {
     if (lossPending_) {
@@ -179,59 +200,45 @@ void QtSerialControl::setOutput(const QByteArray& data) {
     if (!PortOpen()) {
         return;
     }
-    dropStale();
-    port_.write(data);
-    queued_.push_back(data);
-    port_.flush(); // hand it to the system now rather than at the next event loop turn
     outputSinceCount_ = true;
+    // While the line is behind, only the newest data waits, and it waits
+    // here: what the port holds may already be partly on the line and is
+    // never cut short, so the far end always gets whole writes.
+    if (port_.bytesToWrite() > 0) {
+        waiting_ = data;
+        return;
+    }
+    port_.write(data);
+    port_.flush(); // hand it to the system now rather than at the next event loop turn
+}
+
+void QtSerialControl::writeWaiting() {
+    if (waiting_.isEmpty() || !PortOpen() || port_.bytesToWrite() > 0) {
+        return;
+    }
+    port_.write(waiting_);
+    waiting_.clear();
+    port_.flush();
 }
 
 void QtSerialControl::setOutBufferCount(int count) {
     if (count != 0) {
         fail(kErrInvalidValue, QStringLiteral("invalid buffer count %1").arg(count));
     }
-    if (!PortOpen()) {
-        return;
-    }
     // Right after an Output only that Output's data can be waiting, and it stays.
     if (!outputSinceCount_) {
-        dropStale();
+        waiting_.clear();
     }
     outputSinceCount_ = false;
 }
 
-void QtSerialControl::dropStale() {
-    // Forget the writes the system has taken in full; what is left in
-    // queued_ is exactly what still waits in this process.
-    qint64 taken = 0;
-    for (const QByteArray& w : queued_) {
-        taken += w.size();
-    }
-    taken -= port_.bytesToWrite();
-    while (!queued_.empty() && taken >= queued_.front().size()) {
-        taken -= queued_.front().size();
-        queued_.pop_front();
-    }
-    if (queued_.empty() || (queued_.size() == 1 && taken > 0)) {
-        return; // nothing stale
-    }
-    // Writes waiting for a slow or stalled line are stale by now. One that
-    // has begun on the line is finished, so that the far end never gets
-    // half a write followed by the next one.
-    QByteArray begun;
-    if (taken > 0) {
-        begun = queued_.front().mid(taken);
-    }
-    port_.clear(QSerialPort::Output);
-    queued_.clear();
-    if (!begun.isEmpty()) {
-        port_.write(begun);
-        queued_.push_back(begun);
-    }
-}
-
 void QtSerialControl::onPortError(QSerialPort::SerialPortError error) {
-    if (!isLineFailure(error) || !port_.isOpen() || lost_) {
+    const int err = errno; // first, before anything else can change it
+    if (error == QSerialPort::NoError || !port_.isOpen() || lost_) {
+        return;
+    }
+    if (!isLineFailure(error, port_.handle(), err)) {
+        port_.clearError();
         return;
     }
     lost_ = true;
@@ -244,7 +251,7 @@ void QtSerialControl::onPortError(QSerialPort::SerialPortError error) {
         this,
         [this, opening] {
             if (opening == openCount_ && port_.isOpen()) {
-                queued_.clear();
+                waiting_.clear();
                 port_.close();
             }
         },

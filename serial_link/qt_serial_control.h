@@ -7,8 +7,6 @@
 #include <QObject>
 #include <QSerialPort>
 
-#include <deque>
-
 namespace relais {
 
 // The serial control on QSerialPort. Only writes; whatever the unit sends is
@@ -33,7 +31,7 @@ public:
     // The device of the last opening attempt.
     const QString& device() const { return device_; }
     // Bytes waiting in this process for the line (not yet with the system).
-    qint64 bytesQueued() const { return port_.bytesToWrite(); }
+    qint64 bytesQueued() const { return port_.bytesToWrite() + waiting_.size(); }
 
 signals:
     // Emitted once when an open line goes away; the port is closed right after.
@@ -42,7 +40,7 @@ signals:
 private:
     void onPortError(QSerialPort::SerialPortError error);
     void applySettings();
-    void dropStale();
+    void writeWaiting();
     [[noreturn]] void fail(int number, const QString& reason);
 
     const PortResolver& resolver_;
@@ -51,10 +49,10 @@ private:
     QString settingsText_ = QStringLiteral("9600,n,8,1");
     LineSettings settings_;
     QString device_;
-    bool lost_ = false;       // the open line went away; closing is queued
+    bool lost_ = false;        // the open line went away; closing is queued
     bool lossPending_ = false; // the loss has not yet been raised by an Output
     QString lossReason_;
-    std::deque<QByteArray> queued_; // writes not yet wholly taken by the system
+    QByteArray waiting_; // the newest data, held back while the port is still busy
     bool outputSinceCount_ = false;
     quint64 openCount_ = 0;
 };

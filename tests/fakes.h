@@ -32,8 +32,8 @@ struct FakeSerial : relais::SerialControl {
     bool open = false;
     int port = 1;
     QString settings = QStringLiteral("9600,n,8,1");
-    int openError = 0;    // error raised by the next openings, 0 for none
-    int outputError = 0;  // error raised by the next Output, 0 for none
+    int openError = 0;   // error raised by the next openings, 0 for none
+    int outputError = 0; // error raised by the next Output, 0 for none
     bool closeFails = false;
 
     void setCommPort(int p) override {

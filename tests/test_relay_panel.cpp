@@ -57,10 +57,14 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<int>("weight");
-        QTest::newRow("first") << 1 << "Command3" << "Relais-1" << 1;
-        QTest::newRow("fourth") << 4 << "Command6" << "Relais-4" << 8;
-        QTest::newRow("ninth") << 9 << "Command11" << "Relais-9" << 256;
-        QTest::newRow("last") << 16 << "Command18" << "Relais-16" << 32768;
+        QTest::newRow("first") << 1 << "Command3"
+                               << "Relais-1" << 1;
+        QTest::newRow("fourth") << 4 << "Command6"
+                                << "Relais-4" << 8;
+        QTest::newRow("ninth") << 9 << "Command11"
+                               << "Relais-9" << 256;
+        QTest::newRow("last") << 16 << "Command18"
+                              << "Relais-16" << 32768;
     }
     void relayNumbering() {
         QFETCH(int, relay);
@@ -79,7 +83,8 @@ private slots:
         QTest::newRow("on turns off") << quint32(kGreen) << quint32(kButtonFace);
         QTest::newRow("red turns off") << quint32(kRed) << quint32(kButtonFace);
         QTest::newRow("stray colour turns off") << quint32(0x00123456) << quint32(kButtonFace);
-        QTest::newRow("other system colour turns off") << quint32(0x80000005) << quint32(kButtonFace);
+        QTest::newRow("other system colour turns off")
+            << quint32(0x80000005) << quint32(kButtonFace);
     }
     void toggle() {
         QFETCH(quint32, before);
@@ -131,8 +136,8 @@ private slots:
         r.comm.log.clear();
         r.label1.caption = QStringLiteral("untouched");
         r.logic.Command2_Click();
-        QCOMPARE(r.comm.log, QStringList({QStringLiteral("Output=08192"),
-                                          QStringLiteral("OutBufferCount=0")}));
+        QCOMPARE(r.comm.log,
+                 QStringList({QStringLiteral("Output=08192"), QStringLiteral("OutBufferCount=0")}));
         QCOMPARE(r.label2.caption, QStringLiteral("4"));
         QCOMPARE(r.label1.caption, QStringLiteral("untouched"));
         QCOMPARE(r.logic.relayMask(), 8192);

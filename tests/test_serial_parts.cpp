@@ -19,9 +19,12 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
         QTest::addColumn<LineSettings>("expected");
-        QTest::newRow("the program's own") << "9600,n,8,1" << true << LineSettings{9600, P::None, 8, S::One};
-        QTest::newRow("even, 7, 2") << "19200,e,7,2" << true << LineSettings{19200, P::Even, 7, S::Two};
-        QTest::newRow("odd, 1.5") << "2400,O,5,1.5" << true << LineSettings{2400, P::Odd, 5, S::OneAndHalf};
+        QTest::newRow("the program's own")
+            << "9600,n,8,1" << true << LineSettings{9600, P::None, 8, S::One};
+        QTest::newRow("even, 7, 2")
+            << "19200,e,7,2" << true << LineSettings{19200, P::Even, 7, S::Two};
+        QTest::newRow("odd, 1.5") << "2400,O,5,1.5" << true
+                                  << LineSettings{2400, P::Odd, 5, S::OneAndHalf};
         QTest::newRow("mark") << "115200,m,8,1" << true << LineSettings{115200, P::Mark, 8, S::One};
         QTest::newRow("space") << "300,s,6,1" << true << LineSettings{300, P::Space, 6, S::One};
         QTest::newRow("empty") << "" << false << LineSettings{};
@@ -52,11 +55,11 @@ private slots:
     void portOrder_data() {
         QTest::addColumn<QStringList>("reported");
         QTest::addColumn<QStringList>("ordered");
-        QTest::newRow("one adapter")
-            << QStringList{"/dev/ttyUSB0"} << QStringList{"/dev/ttyUSB0"};
-        QTest::newRow("groups")
-            << QStringList{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyAMA0", "/dev/ttyS1", "/dev/ttyS0"}
-            << QStringList{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyAMA0"};
+        QTest::newRow("one adapter") << QStringList{"/dev/ttyUSB0"} << QStringList{"/dev/ttyUSB0"};
+        QTest::newRow("groups") << QStringList{"/dev/ttyACM0", "/dev/ttyUSB0", "/dev/ttyAMA0",
+                                               "/dev/ttyS1", "/dev/ttyS0"}
+                                << QStringList{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0",
+                                               "/dev/ttyACM0", "/dev/ttyAMA0"};
         QTest::newRow("numbers, not letters")
             << QStringList{"/dev/ttyUSB10", "/dev/ttyUSB2", "/dev/ttyUSB1"}
             << QStringList{"/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB10"};
@@ -64,9 +67,12 @@ private slots:
             << QStringList{"/dev/ttyS10", "/dev/ttyS4", "/dev/ttyS0"}
             << QStringList{"/dev/ttyS0", "/dev/ttyS4", "/dev/ttyS10"};
         QTest::newRow("others by name, then number")
-            << QStringList{"/dev/rfcomm1", "/dev/ttyXRUSB0", "/dev/ttyAMA10", "/dev/ttyAMA2", "/dev/ttyACM3"}
-            << QStringList{"/dev/ttyACM3", "/dev/rfcomm1", "/dev/ttyAMA2", "/dev/ttyAMA10", "/dev/ttyXRUSB0"};
-        QTest::newRow("bare names") << QStringList{"ttyUSB0", "ttyS3"} << QStringList{"ttyS3", "ttyUSB0"};
+            << QStringList{"/dev/rfcomm1", "/dev/ttyXRUSB0", "/dev/ttyAMA10", "/dev/ttyAMA2",
+                           "/dev/ttyACM3"}
+            << QStringList{"/dev/ttyACM3", "/dev/rfcomm1", "/dev/ttyAMA2", "/dev/ttyAMA10",
+                           "/dev/ttyXRUSB0"};
+        QTest::newRow("bare names")
+            << QStringList{"ttyUSB0", "ttyS3"} << QStringList{"ttyS3", "ttyUSB0"};
         QTest::newRow("none") << QStringList{} << QStringList{};
     }
     void portOrder() {
