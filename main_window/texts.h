@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace relais::texts {
+
+// The window's own texts. Messages are in messages.h; relay captions come
+// from relayCaption().
+
+inline const QString kWindowTitle = QStringLiteral("Relaiskarte 16 von Korvander");
+inline const QString kFrameTitle = QStringLiteral("C-Control II --> Relais 1-16");
+inline const QString kPortPrompt = QStringLiteral("COM Auswahl");
+inline QString portItem(int port) { return QStringLiteral("COM %1").arg(port); }
+inline const QString kStartStop = QStringLiteral("Start/Stop");
+inline const QString kQuit = QStringLiteral("Beenden");
+inline const QString kTest = QStringLiteral("Testen");
+inline const QString kLabel1 = QStringLiteral("Label1");
+inline const QString kLabel2 = QStringLiteral("Label2");
+
+// What assistive technology hears about a relay button besides its colour.
+inline const QString kRelayOn = QStringLiteral("eingeschaltet");
+inline const QString kRelayOff = QStringLiteral("ausgeschaltet");
+
+} // namespace relais::texts
