@@ -12,7 +12,9 @@
 #include <algorithm>
 
 // The images live in this static library; make sure they are registered.
-static void initResources() { Q_INIT_RESOURCE(resources); }
+static void initResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace relais {
 
@@ -164,7 +166,9 @@ void Form1::Command2_Click() {
     link_->runOnLine([this] { relays_->Command2_Click(); });
 }
 
-void Form1::Form_Unload(bool& Cancel) { link_->Form_Unload(Cancel); }
+void Form1::Form_Unload(bool& Cancel) {
+    link_->Form_Unload(Cancel);
+}
 
 void Form1::closeEvent(QCloseEvent* event) {
     // "Beenden", the title bar, the window manager: all end here, once.

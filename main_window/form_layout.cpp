@@ -8,7 +8,8 @@ namespace relais {
 namespace {
 
 // Tab indices of the relay buttons: the first column runs upwards.
-constexpr int kRelayTabIndex[kRelayCount] = {7, 6, 5, 4, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
+constexpr int kRelayTabIndex[kRelayCount] = {7,  6,  5,  4,  8,  9,  10, 11,
+                                             12, 13, 14, 15, 16, 17, 18, 19};
 
 } // namespace
 
@@ -28,13 +29,19 @@ std::vector<ControlSpec> formControls() {
                      480 + 1080 * column, 360 + 600 * row, 855, 495, kRelayTabIndex[k - 1], true});
     }
     c.insert(c.end(), {
-        {QStringLiteral("Combo1"), K::ComboBox, form, texts::kPortPrompt, 2040, 3360, 1575, 315, 22, true},
-        {QStringLiteral("Command19"), K::GraphicalButton, form, texts::kStartStop, 3720, 3360, 1095, 375, 23, true},
-        {QStringLiteral("Command1"), K::StandardButton, form, texts::kQuit, 6000, 3360, 1095, 375, 0, true},
-        {QStringLiteral("Label1"), K::Label, form, texts::kLabel1, 4080, 4200, 1575, 495, 2, false},
-        {QStringLiteral("Label2"), K::Label, form, texts::kLabel2, 4080, 4920, 1575, 495, 20, false},
-        {QStringLiteral("Command2"), K::StandardButton, form, texts::kTest, 3960, 5640, 1815, 615, 1, false},
-    });
+                          {QStringLiteral("Combo1"), K::ComboBox, form, texts::kPortPrompt, 2040,
+                           3360, 1575, 315, 22, true},
+                          {QStringLiteral("Command19"), K::GraphicalButton, form, texts::kStartStop,
+                           3720, 3360, 1095, 375, 23, true},
+                          {QStringLiteral("Command1"), K::StandardButton, form, texts::kQuit, 6000,
+                           3360, 1095, 375, 0, true},
+                          {QStringLiteral("Label1"), K::Label, form, texts::kLabel1, 4080, 4200,
+                           1575, 495, 2, false},
+                          {QStringLiteral("Label2"), K::Label, form, texts::kLabel2, 4080, 4920,
+                           1575, 495, 20, false},
+                          {QStringLiteral("Command2"), K::StandardButton, form, texts::kTest, 3960,
+                           5640, 1815, 615, 1, false},
+                      });
     return c;
 }
 

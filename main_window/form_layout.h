@@ -7,7 +7,9 @@
 namespace relais {
 
 // 15 twips to a pixel at 96 dots per inch; Qt scales pixels on denser screens.
-constexpr int twipsToPixels(int twips) { return twips / 15; }
+constexpr int twipsToPixels(int twips) {
+    return twips / 15;
+}
 
 enum class ControlKind { PictureBox, Frame, GraphicalButton, StandardButton, ComboBox, Label };
 

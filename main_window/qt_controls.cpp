@@ -3,6 +3,7 @@
 #include "messages.h"
 #include "texts.h"
 
+#include <QAbstractButton>
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -107,6 +108,7 @@ void QtTickTimer::setEnabled(bool enabled) {
 
 void BoxMessages::showMessage(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, &parent_);
+    box.button(QMessageBox::Ok)->setIcon(QIcon()); // a plain OK, as every style shows it
     box.exec();
 }
 

@@ -10,7 +10,9 @@ namespace relais::texts {
 inline const QString kWindowTitle = QStringLiteral("Relaiskarte 16 von Korvander");
 inline const QString kFrameTitle = QStringLiteral("C-Control II --> Relais 1-16");
 inline const QString kPortPrompt = QStringLiteral("COM Auswahl");
-inline QString portItem(int port) { return QStringLiteral("COM %1").arg(port); }
+inline QString portItem(int port) {
+    return QStringLiteral("COM %1").arg(port);
+}
 inline const QString kStartStop = QStringLiteral("Start/Stop");
 inline const QString kQuit = QStringLiteral("Beenden");
 inline const QString kTest = QStringLiteral("Testen");

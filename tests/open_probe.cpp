@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
     relais::LinkControl link(comm, combo, timer, button, messages);
     link.Command19_Click();
     out << "state=" << (comm.PortOpen() ? "running" : "stopped") << '\n';
-    out << "message=" << messages.texts.join(QLatin1Char('|')).replace(QLatin1Char('\n'), QLatin1String("\\n"))
+    out << "message="
+        << messages.texts.join(QLatin1Char('|')).replace(QLatin1Char('\n'), QLatin1String("\\n"))
         << Qt::endl;
     return 0;
 }

@@ -43,7 +43,7 @@ class TestLinkControl : public QObject {
 
 private slots:
     void click_data() {
-        QTest::addColumn<QString>("before");   // stopped, running, closed-red, open-face
+        QTest::addColumn<QString>("before"); // stopped, running, closed-red, open-face
         QTest::addColumn<int>("listIndex");
         QTest::addColumn<int>("openError");
         QTest::addColumn<bool>("runningAfter");
@@ -56,28 +56,30 @@ private slots:
                                         << QStringList{"CommPort=1", s, "open"} << QString();
         QTest::newRow("start on COM 8") << "stopped" << 7 << 0 << true << 1
                                         << QStringList{"CommPort=8", s, "open"} << QString();
-        QTest::newRow("port missing") << "stopped" << 1 << int(kErrPortNotFound) << false << 0
-                                      << QStringList{"CommPort=2", s, "open"} << messages::kPortNotFound;
-        QTest::newRow("port in use") << "stopped" << 2 << int(kErrPortInUse) << false << 0
-                                     << QStringList{"CommPort=3", s, "open"} << messages::kPortInUse;
+        QTest::newRow("port missing")
+            << "stopped" << 1 << int(kErrPortNotFound) << false << 0
+            << QStringList{"CommPort=2", s, "open"} << messages::kPortNotFound;
+        QTest::newRow("port in use")
+            << "stopped" << 2 << int(kErrPortInUse) << false << 0
+            << QStringList{"CommPort=3", s, "open"} << messages::kPortInUse;
         QTest::newRow("no permission")
             << "stopped" << 3 << int(kErrPermissionDenied) << false << 0
             << QStringList{"CommPort=4", s, "open"} << messages::kPermissionDenied + kDetail;
-        QTest::newRow("other failure") << "stopped" << 4 << int(kErrOpenFailed) << false << 0
-                                       << QStringList{"CommPort=5", s, "open"}
-                                       << messages::kOpenFailed + kDetail;
-        QTest::newRow("no port chosen") << "stopped" << -1 << 0 << false << 1 << QStringList{}
-                                        << QString();
-        QTest::newRow("index past the list") << "stopped" << 8 << 0 << false << 1 << QStringList{}
-                                             << QString();
+        QTest::newRow("other failure")
+            << "stopped" << 4 << int(kErrOpenFailed) << false << 0
+            << QStringList{"CommPort=5", s, "open"} << messages::kOpenFailed + kDetail;
+        QTest::newRow("no port chosen")
+            << "stopped" << -1 << 0 << false << 1 << QStringList{} << QString();
+        QTest::newRow("index past the list")
+            << "stopped" << 8 << 0 << false << 1 << QStringList{} << QString();
         QTest::newRow("stop") << "running" << 1 << 0 << false << 1 << QStringList{"close"}
                               << QString();
         QTest::newRow("stop, other port now chosen")
             << "running" << 5 << 0 << false << 1 << QStringList{"close"} << QString();
-        QTest::newRow("closed but red") << "closed-red" << 0 << 0 << false << 1 << QStringList{}
-                                        << QString();
-        QTest::newRow("open but face") << "open-face" << 0 << 0 << false << 1 << QStringList{}
-                                       << QString();
+        QTest::newRow("closed but red")
+            << "closed-red" << 0 << 0 << false << 1 << QStringList{} << QString();
+        QTest::newRow("open but face")
+            << "open-face" << 0 << 0 << false << 1 << QStringList{} << QString();
     }
     void click() {
         QFETCH(QString, before);
@@ -96,7 +98,8 @@ private slots:
         } else if (before == QLatin1String("open-face")) {
             r.comm.open = true;
         }
-        const bool consistent = before == QLatin1String("stopped") || before == QLatin1String("running");
+        const bool consistent =
+            before == QLatin1String("stopped") || before == QLatin1String("running");
         r.combo.index = listIndex;
         r.comm.openError = openError;
 

@@ -141,7 +141,7 @@ private slots:
         QCOMPARE(r.link.clickCount(), 1);
         QCOMPARE(r.messages.texts.size(), 1);
         QVERIFY(r.messages.texts[0].startsWith(messages::kLineLost + QStringLiteral("\n") + device +
-                                                QStringLiteral(": ")));
+                                               QStringLiteral(": ")));
         QVERIFY(!r.messages.timerRanBehindBox);
         for (int i = 0; i < 20; ++i) {
             QCoreApplication::processEvents();

@@ -2,8 +2,8 @@
 // the line settings, and every way an opening or a line can fail.
 
 #include "fakes.h"
-#include "messages.h"
 #include "far_end_pty.h"
+#include "messages.h"
 #include "qt_serial_control.h"
 #include "relay_panel.h"
 #include "worked_examples.h"
@@ -54,7 +54,8 @@ QMap<QString, QString> probeAsNobody(const QString& device, QString& skip) {
     for (const QString& line : lines) {
         if (line.contains(QLatin1Char('='))) {
             result[line.section(QLatin1Char('='), 0, 0)] =
-                line.section(QLatin1Char('='), 1).replace(QLatin1String("\\n"), QLatin1String("\n"));
+                line.section(QLatin1Char('='), 1)
+                    .replace(QLatin1String("\\n"), QLatin1String("\n"));
         }
     }
     return result;
@@ -246,7 +247,8 @@ private slots:
         }
         QCOMPARE(result.value(QStringLiteral("number")), QString::number(number));
         QCOMPARE(result.value(QStringLiteral("state")), state);
-        QCOMPARE(result.value(QStringLiteral("message")), message.contains(QLatin1Char('%')) ? message.arg(pty.path()) : message);
+        QCOMPARE(result.value(QStringLiteral("message")),
+                 message.contains(QLatin1Char('%')) ? message.arg(pty.path()) : message);
     }
 
     void stalledLineKeepsOnlyTheNewest() {
