@@ -105,8 +105,9 @@ void Form1::createControls(const PortResolver& resolver) {
             break;
         }
         case ControlKind::ComboBox:
+            // Its tooltips are filled when the list opens: asking the system for
+            // its ports takes longer than the rest of the start-up.
             w = Combo1 = new PortComboBox(resolver, parent);
-            Combo1->refreshToolTips();
             break;
         case ControlKind::Label:
             w = new QLabel(spec.text, parent);

@@ -120,6 +120,8 @@ private slots:
         for (int i = 0; i < 8; ++i) {
             QCOMPARE(combo->itemText(i), QStringLiteral("COM %1").arg(i + 1));
         }
+        combo->showPopup();
+        combo->hidePopup();
         QCOMPARE(combo->itemData(1, Qt::ToolTipRole).toString(), r.pty.path());
         QCOMPARE(combo->itemData(0, Qt::ToolTipRole).toString(), messages::kNoDevice);
         QVERIFY(!r.form.comm().PortOpen());
