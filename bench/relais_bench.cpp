@@ -39,7 +39,9 @@ using namespace relais;
 
 namespace {
 
-double ms(long long ns) { return double(ns) / 1e6; }
+double ms(long long ns) {
+    return double(ns) / 1e6;
+}
 
 long long threadCpuNs() {
     rusage u{};
@@ -189,7 +191,9 @@ void header(const char* title) {
     std::printf("\n### %s\n\n| %-44s | %22s |\n|%s|%s|\n", title, "figure", "value",
                 std::string(46, '-').c_str(), std::string(24, '-').c_str());
 }
-QString num(double v, int decimals = 2) { return QString::number(v, 'f', decimals); }
+QString num(double v, int decimals = 2) {
+    return QString::number(v, 'f', decimals);
+}
 
 double runningCpuPerMinute = NAN;
 
@@ -238,9 +242,8 @@ void clickLatency(int clicks) {
     std::vector<double> latency;
     size_t missed = 0;
     for (const auto& [t, frame] : sent) {
-        const auto it = std::find_if(a.begin(), a.end(), [&](const Arrival& x) {
-            return x.ns > t && x.frame == frame;
-        });
+        const auto it = std::find_if(
+            a.begin(), a.end(), [&](const Arrival& x) { return x.ns > t && x.frame == frame; });
         if (it == a.end()) {
             ++missed;
         } else {
@@ -328,8 +331,7 @@ void cpu(int stoppedSeconds) {
     const long long cpu1 = threadCpuNs();
     header("4. CPU time of the user-interface thread");
     row("while the link runs (ms per minute)", num(runningCpuPerMinute));
-    row("while the link is stopped (ms per minute)",
-        num(ms(cpu1 - cpu0) * 60.0 / stoppedSeconds));
+    row("while the link is stopped (ms per minute)", num(ms(cpu1 - cpu0) * 60.0 / stoppedSeconds));
     row("timer running while stopped", r.running() ? QStringLiteral("yes") : QStringLiteral("no"));
 }
 
@@ -369,7 +371,8 @@ void stalledLine(int seconds) {
         }
         ++stale;
     }
-    header(qPrintable(QStringLiteral("5. Stalled line (far end reads nothing for %1 s)").arg(seconds)));
+    header(qPrintable(
+        QStringLiteral("5. Stalled line (far end reads nothing for %1 s)").arg(seconds)));
     row("most bytes queued in this process", QString::number(queuedMax));
     row("RSS before / after / highest (KiB)",
         QStringLiteral("%1 / %2 / %3").arg(rss0).arg(rss1).arg(rssMax));

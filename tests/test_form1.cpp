@@ -29,6 +29,12 @@ struct Rig {
         return form.findChild<T*>(QString::fromLatin1(name));
     }
     void click(const char* name) { QTest::mouseClick(get<QPushButton>(name), Qt::LeftButton); }
+    void startOnCom2() {
+        get("Combo1")->setFocus();
+        QTest::keyClick(get("Combo1"), Qt::Key_Down); // "COM 1"
+        QTest::keyClick(get("Combo1"), Qt::Key_Down); // "COM 2"
+        click("Command19");
+    }
     void show() {
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -157,9 +163,7 @@ private slots:
         QCOMPARE(visited, expected);
 
         // While the link runs the disabled port list is skipped.
-        r.get<PortComboBox>("Combo1")->setCurrentIndex(1);
-        emit r.get<PortComboBox>("Combo1")->activated(1);
-        r.click("Command19");
+        r.startOnCom2();
         r.get("Picture1")->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), r.get("Command19"));
@@ -259,10 +263,7 @@ private slots:
     void closeRequestUnloadsLikeBeenden() {
         Rig r;
         r.show();
-        r.get<PortComboBox>("Combo1")->setFocus();
-        QTest::keyClick(r.get("Combo1"), Qt::Key_Down);
-        QTest::keyClick(r.get("Combo1"), Qt::Key_Down);
-        r.click("Command19");
+        r.startOnCom2();
         QVERIFY(r.form.comm().PortOpen());
         QVERIFY(r.form.close()); // as the title bar or the window manager asks
         QVERIFY(!r.form.comm().PortOpen());
@@ -272,10 +273,7 @@ private slots:
     void lostLineStopsTheWindowsLink() {
         Rig r;
         r.show();
-        r.get<PortComboBox>("Combo1")->setFocus();
-        QTest::keyClick(r.get("Combo1"), Qt::Key_Down);
-        QTest::keyClick(r.get("Combo1"), Qt::Key_Down);
-        r.click("Command19");
+        r.startOnCom2();
         QSignalSpy lost(&r.form.comm(), &QtSerialControl::lineLost);
         r.pty.closeMaster();
         QVERIFY(lost.wait(5000));

@@ -117,21 +117,6 @@ private slots:
         QVERIFY(!r.messages.timerRanBehindBox);
     }
 
-    void clicksWithoutPortThenStartAndStop() {
-        Rig r;
-        for (int i = 0; i < 5; ++i) {
-            r.link.Command19_Click();
-        }
-        QCOMPARE(r.link.clickCount(), 5);
-        QVERIFY(r.comm.log.isEmpty());
-        r.combo.index = 0;
-        r.link.Command19_Click();
-        QVERIFY(r.runningState()); // the start click does not stop it again
-        r.link.Command19_Click();
-        QVERIFY(r.stoppedState());
-        QCOMPARE(r.link.clickCount(), 1);
-    }
-
     void clickCountNeverOverflows() {
         Rig r;
         for (int i = 0; i < 40000; ++i) {
@@ -143,19 +128,6 @@ private slots:
         QVERIFY(r.runningState());
         r.link.Command19_Click();
         QVERIFY(r.stoppedState());
-    }
-
-    void failedStartKeepsClickCount() {
-        Rig r;
-        r.link.Command19_Click(); // no port: 1
-        r.link.Command19_Click(); // 2
-        r.combo.index = 0;
-        r.comm.openError = kErrPortNotFound;
-        r.link.Command19_Click();
-        QCOMPARE(r.link.clickCount(), 2);
-        r.comm.openError = 0; // the user plugs the adapter in and tries again
-        r.link.Command19_Click();
-        QVERIFY(r.runningState());
     }
 
     void failingCloseStillStops() {

@@ -156,18 +156,6 @@ private slots:
         QVERIFY(r.stopped());
         QCOMPARE(r.messages.texts.last(), messages::kPortNotFound);
     }
-
-    void unloadClosesTheRunningLink() {
-        Rig r;
-        r.combo.index = 1;
-        r.link.Command19_Click();
-        bool cancel = false;
-        r.link.Form_Unload(cancel);
-        QVERIFY(!cancel);
-        QVERIFY(!r.comm.PortOpen());
-        r.strayTick();
-        QCOMPARE(r.pty.readExactly(1, 300), QByteArray());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestLinkOnPty)

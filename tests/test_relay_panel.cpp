@@ -52,36 +52,11 @@ private slots:
                                           QStringLiteral("OutBufferCount=0")}));
     }
 
-    void relayNumbering_data() {
-        QTest::addColumn<int>("relay");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<int>("weight");
-        QTest::newRow("first") << 1 << "Command3"
-                               << "Relais-1" << 1;
-        QTest::newRow("fourth") << 4 << "Command6"
-                                << "Relais-4" << 8;
-        QTest::newRow("ninth") << 9 << "Command11"
-                               << "Relais-9" << 256;
-        QTest::newRow("last") << 16 << "Command18"
-                              << "Relais-16" << 32768;
-    }
-    void relayNumbering() {
-        QFETCH(int, relay);
-        QFETCH(QString, button);
-        QFETCH(QString, caption);
-        QFETCH(int, weight);
-        QCOMPARE(relayButtonName(relay), button);
-        QCOMPARE(relayCaption(relay), caption);
-        QCOMPARE(relayWeight(relay), weight);
-    }
-
     void toggle_data() {
         QTest::addColumn<quint32>("before");
         QTest::addColumn<quint32>("after");
         QTest::newRow("off turns on") << quint32(kButtonFace) << quint32(kGreen);
         QTest::newRow("on turns off") << quint32(kGreen) << quint32(kButtonFace);
-        QTest::newRow("red turns off") << quint32(kRed) << quint32(kButtonFace);
         QTest::newRow("stray colour turns off") << quint32(0x00123456) << quint32(kButtonFace);
         QTest::newRow("other system colour turns off")
             << quint32(0x80000005) << quint32(kButtonFace);

@@ -129,21 +129,6 @@ private slots:
         QCOMPARE(pty.readAvailable(), QByteArray());
     }
 
-    void framesArriveInOrder() {
-        Pty pty;
-        FixedPortResolver resolver({{1, pty.path()}});
-        QtSerialControl comm(resolver);
-        comm.setPortOpen(true);
-        QByteArray expected;
-        for (int i = 0; i < 200; ++i) {
-            const QByteArray frame = QByteArray::number(i * 327).rightJustified(5, '0');
-            comm.setOutput(frame);
-            comm.setOutBufferCount(0);
-            expected += frame;
-            QCOMPARE(pty.readExactly(5), frame);
-        }
-    }
-
     void openCloseOpen() {
         Pty pty;
         FixedPortResolver resolver({{1, pty.path()}});
@@ -159,17 +144,6 @@ private slots:
         QVERIFY(comm.PortOpen());
         comm.setOutput("00002");
         QCOMPARE(pty.readExactly(5), QByteArray("00002"));
-    }
-
-    void portOrSettingsCannotChangeWhileOpen() {
-        Pty pty;
-        FixedPortResolver resolver({{1, pty.path()}});
-        QtSerialControl comm(resolver);
-        comm.setPortOpen(true);
-        QCOMPARE(errorOf([&] { comm.setCommPort(2); }), int(kErrPortIsOpen));
-        QCOMPARE(errorOf([&] { comm.setSettings(QStringLiteral("1200,n,8,1")); }),
-                 int(kErrPortIsOpen));
-        QVERIFY(comm.PortOpen());
     }
 
     void missingPort_data() {
