@@ -70,10 +70,10 @@ void Form1::createControls(const PortResolver& resolver) {
     widgets.insert(objectName(), this);
     std::vector<std::pair<int, QWidget*>> tabOrder;
 
-    for (const ControlSpec& spec : formControls()) {
-        QWidget* parent = widgets.value(spec.container);
+    for (const ControlSpec& control : formControls()) {
+        QWidget* parent = widgets.value(control.container);
         QWidget* w = nullptr;
-        switch (spec.kind) {
+        switch (control.kind) {
         case ControlKind::PictureBox: {
             auto* box = new QLabel(parent);
             box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -87,19 +87,19 @@ void Form1::createControls(const PortResolver& resolver) {
             break;
         }
         case ControlKind::Frame:
-            w = new QGroupBox(spec.text, parent);
+            w = new QGroupBox(control.text, parent);
             break;
         case ControlKind::GraphicalButton: {
-            GraphicalButton* b = spec.container == QLatin1String("Frame1")
+            GraphicalButton* b = control.container == QLatin1String("Frame1")
                                      ? new RelayButton(parent)
                                      : new GraphicalButton(parent);
-            b->setText(spec.text);
+            b->setText(control.text);
             b->setBackColor(kButtonFace);
             w = b;
             break;
         }
         case ControlKind::StandardButton: {
-            auto* b = new QPushButton(spec.text, parent);
+            auto* b = new QPushButton(control.text, parent);
             b->setAutoDefault(false);
             w = b;
             break;
@@ -110,15 +110,15 @@ void Form1::createControls(const PortResolver& resolver) {
             w = Combo1 = new PortComboBox(resolver, parent);
             break;
         case ControlKind::Label:
-            w = new QLabel(spec.text, parent);
+            w = new QLabel(control.text, parent);
             break;
         }
-        w->setObjectName(spec.name);
-        w->setGeometry(pixels(spec));
-        w->setVisible(spec.shown);
-        widgets.insert(spec.name, w);
+        w->setObjectName(control.name);
+        w->setGeometry(pixels(control));
+        w->setVisible(control.shown);
+        widgets.insert(control.name, w);
         if (w->focusPolicy() & Qt::TabFocus) {
-            tabOrder.emplace_back(spec.tabIndex, w);
+            tabOrder.emplace_back(control.tabIndex, w);
         }
     }
 
