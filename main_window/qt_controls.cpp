@@ -50,7 +50,10 @@ PortComboBox::PortComboBox(const PortResolver& resolver, QWidget* parent)
     }
     setCurrentIndex(-1);
     setEditText(texts::kPortPrompt);
-    lineEdit()->setCursorPosition(0); // show the prompt from its start in the narrow field
+    // The field is narrow for the prompt in common desktop fonts: give the
+    // text the edit's own margin, and show it from its start.
+    lineEdit()->setTextMargins(-2, 0, 0, 0);
+    lineEdit()->setCursorPosition(0);
     // The combo also "activates" an entry whose text was typed, when Return
     // is pressed or the field loses the focus; only list choices count here.
     connect(this, &QComboBox::activated, this, [this](int index) {

@@ -47,26 +47,26 @@ QString systemReason(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// Whether the device behind an open descriptor has gone (hung up or removed).
-bool deviceGone(qintptr fd) {
+// Whether the device behind an open port has gone (hung up or removed).
+bool deviceGone(const QSerialPort& port) {
 #ifdef Q_OS_UNIX
-    pollfd p{int(fd), POLLOUT, 0};
+    pollfd p{int(port.handle()), POLLOUT, 0};
     return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 #else
-    Q_UNUSED(fd);
+    Q_UNUSED(port);
     return true;
 #endif
 }
 
 // The port reports a write the system refuses for now (a stalled line) as
 // an error too; `err` is errno as the failing call left it.
-bool isLineFailure(QSerialPort::SerialPortError error, qintptr fd, int err) {
+bool isLineFailure(QSerialPort::SerialPortError error, const QSerialPort& port, int err) {
     switch (error) {
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
     case QSerialPort::UnknownError:
-        return deviceGone(fd) || (err != EAGAIN && err != EWOULDBLOCK && err != EINTR);
+        return deviceGone(port) || (err != EAGAIN && err != EWOULDBLOCK && err != EINTR);
     default:
         return false;
     }
@@ -237,7 +237,7 @@ void QtSerialControl::onPortError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || !port_.isOpen() || lost_) {
         return;
     }
-    if (!isLineFailure(error, port_.handle(), err)) {
+    if (!isLineFailure(error, port_, err)) {
         port_.clearError();
         return;
     }
