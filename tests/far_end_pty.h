@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -61,7 +62,7 @@ public:
         return out;
     }
 
-    // Reads until `count` bytes have arrived, running the event loop so that
+    // Reads exactly `count` bytes, running the event loop so that
     // queued writes get out; gives up after `ms` (a safety net, not a check).
     QByteArray readExactly(qsizetype count, int ms = 5000) {
         QByteArray out;
@@ -70,7 +71,13 @@ public:
             QCoreApplication::processEvents();
             pollfd p{master_, POLLIN, 0};
             if (::poll(&p, 1, 10) > 0) {
-                out += readAvailable();
+                // No more than asked for: what follows is the next reader's.
+                char buf[4096];
+                const ssize_t n =
+                    ::read(master_, buf, size_t(std::min<qsizetype>(count - out.size(), 4096)));
+                if (n > 0) {
+                    out.append(buf, n);
+                }
             }
         }
         return out;
