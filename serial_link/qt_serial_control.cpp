@@ -58,15 +58,13 @@ bool deviceGone(const QSerialPort& port) {
 #endif
 }
 
-// The port reports a write the system refuses for now (a stalled line) as
-// an error too; `err` is errno as the failing call left it.
-bool isLineFailure(QSerialPort::SerialPortError error, const QSerialPort& port, int err) {
+bool isIoError(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::ResourceError:
     case QSerialPort::ReadError:
     case QSerialPort::WriteError:
     case QSerialPort::UnknownError:
-        return deviceGone(port) || (err != EAGAIN && err != EWOULDBLOCK && err != EINTR);
+        return true;
     default:
         return false;
     }
@@ -237,13 +235,18 @@ void QtSerialControl::onPortError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || !port_.isOpen() || lost_) {
         return;
     }
-    if (!isLineFailure(error, port_, err)) {
+    // The port reports a write the system refuses for now (a stalled line)
+    // as an error too: only a device that hung up, or a real failure, is a
+    // lost line.
+    const bool gone = isIoError(error) && deviceGone(port_);
+    if (!gone && (!isIoError(error) || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)) {
         port_.clearError();
         return;
     }
     lost_ = true;
     lossPending_ = true;
-    lossReason_ = port_.errorString();
+    // After a hang-up the port's own text may name a stale errno.
+    lossReason_ = gone ? systemReason(EIO) : port_.errorString();
     // Closing inside the port's own error signal is not safe; and until it is
     // closed, the port may repeat the error without pause.
     const quint64 opening = openCount_;

@@ -110,9 +110,4 @@ struct FakePanel {
         }
         return p;
     }
-    void light(std::initializer_list<int> relays) {
-        for (int k : relays) {
-            buttons[k - 1].color = relais::kGreen;
-        }
-    }
 };

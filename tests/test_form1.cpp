@@ -211,6 +211,10 @@ private slots:
     void wholeFlowOnCom2() {
         Rig r;
         r.show();
+        for (int i = 0; i < 5; ++i) {
+            r.click("Command19"); // no port chosen: nothing happens
+        }
+        QVERIFY(!r.form.comm().PortOpen());
         auto* combo = r.get<PortComboBox>("Combo1");
         combo->setFocus();
         QTest::keyClick(combo, Qt::Key_Down); // "COM 1"
@@ -226,6 +230,8 @@ private slots:
         QCOMPARE(r.get<GraphicalButton>("Command19")->BackColor(), kRed);
         QVERIFY(!combo->isEnabled());
         QVERIFY(r.get<QTimer>("Timer1")->isActive());
+        const termios line = r.pty.attributes();
+        QCOMPARE(int(cfgetospeed(&line)), int(B9600));
 
         r.form.Timer1_Timer();
         QCOMPARE(r.pty.readExactly(5), QByteArray("00004"));
@@ -244,6 +250,7 @@ private slots:
         QVERIFY(!r.get<QTimer>("Timer1")->isActive());
         QVERIFY(combo->isEnabled());
         QCOMPARE(r.get<GraphicalButton>("Command19")->BackColor(), kButtonFace);
+        QCOMPARE(r.form.link().clickCount(), 1);
         r.pty.readAvailable();
         QTest::qWait(300);
         QCOMPARE(r.pty.readAvailable(), QByteArray());
@@ -278,7 +285,13 @@ private slots:
         r.pty.closeMaster();
         QVERIFY(lost.wait(5000));
         QTRY_COMPARE(r.messages.texts.size(), 1); // the running timer meets the loss
-        QVERIFY(r.messages.texts[0].startsWith(messages::kLineLost));
+        QCOMPARE(
+            r.messages.texts[0],
+            messages::kLineLost +
+                QStringLiteral("\n%1: %2").arg(r.pty.path(), QStringLiteral("Input/output error")));
+        QTest::qWait(300);
+        QCOMPARE(r.messages.texts.size(), 1); // once per loss
+        QVERIFY(!r.form.comm().PortOpen());
         QVERIFY(!r.get<QTimer>("Timer1")->isActive());
         QVERIFY(r.get("Combo1")->isEnabled());
         QCOMPARE(r.get<GraphicalButton>("Command19")->BackColor(), kButtonFace);

@@ -117,7 +117,6 @@ private slots:
         FakePanel panel;
         FakeCaption label1, label2;
         RelayPanel logic(panel.pointers(), label1, label2, comm);
-        panel.light(std::initializer_list<int>{});
         for (int k : relaysOn) {
             logic.relayClick(k);
         }
