@@ -53,9 +53,7 @@ Form1::Form1(const PortResolver& resolver, MessagePresenter* messages, QWidget* 
     label2Caption_ = std::make_unique<LabelCaption>(*Label2);
     timer_ = std::make_unique<QtTickTimer>(*Timer1);
     boxes_ = std::make_unique<BoxMessages>(*this);
-    RelayPanel::Buttons buttons{};
-    std::copy(relayButtons_.begin(), relayButtons_.end(), buttons.begin());
-    relays_ = std::make_unique<RelayPanel>(buttons, *label1Caption_, *label2Caption_, Comm1);
+    relays_ = std::make_unique<RelayPanel>(relayButtons_, *label1Caption_, *label2Caption_, Comm1);
     link_ = std::make_unique<LinkControl>(Comm1, *Combo1, *timer_, *Command19,
                                           messages != nullptr ? *messages : *boxes_);
     wireEvents();

@@ -10,7 +10,6 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <array>
 #include <memory>
 
 namespace relais {
@@ -50,7 +49,6 @@ public:
     void Timer1_Timer();
 
     QtSerialControl& comm() { return Comm1; }
-    const RelayPanel& relays() const { return *relays_; }
     const LinkControl& link() const { return *link_; }
 
 protected:
@@ -63,7 +61,7 @@ private:
 
     QtSerialControl Comm1;
     QTimer* Timer1 = nullptr;
-    std::array<RelayButton*, kRelayCount> relayButtons_{};
+    RelayPanel::Buttons relayButtons_{};
     GraphicalButton* Command19 = nullptr;
     PortComboBox* Combo1 = nullptr;
     QLabel* Label1 = nullptr;

@@ -57,14 +57,15 @@ public:
     int ListIndex() const override { return listIndex_; }
     void setEnabled(bool enabled) override { QComboBox::setEnabled(enabled); }
     void showPopup() override;
-    // Names the device behind each entry in its tooltip.
-    void refreshToolTips();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // Names the device behind each entry in its tooltip.
+    void refreshToolTips();
+
     const PortResolver& resolver_;
     int listIndex_ = -1;
     bool typed_ = false; // the field holds typed text, not a list choice
@@ -74,7 +75,6 @@ class QtTickTimer : public TickTimer {
 public:
     explicit QtTickTimer(QTimer& timer) : timer_(timer) {}
     void setEnabled(bool enabled) override;
-    bool Enabled() const override { return timer_.isActive(); }
 
 private:
     QTimer& timer_;

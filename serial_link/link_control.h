@@ -25,7 +25,6 @@ class TickTimer {
 public:
     virtual ~TickTimer() = default;
     virtual void setEnabled(bool enabled) = 0;
-    virtual bool Enabled() const = 0;
 };
 
 class MessagePresenter {

@@ -28,8 +28,6 @@ public:
     void setOutput(const QByteArray& data) override;
     void setOutBufferCount(int count) override;
 
-    // The device of the last opening attempt.
-    const QString& device() const { return device_; }
     // Bytes waiting in this process for the line (not yet with the system).
     qint64 bytesQueued() const { return port_.bytesToWrite() + waiting_.size(); }
 

@@ -83,7 +83,6 @@ struct FakePortList : relais::PortList {
 struct FakeTimer : relais::TickTimer {
     bool enabled = false;
     void setEnabled(bool e) override { enabled = e; }
-    bool Enabled() const override { return enabled; }
 };
 
 struct FakeMessages : relais::MessagePresenter {
