@@ -1,12 +1,12 @@
-#include "form1.h"
 #include "port_resolver.h"
+#include "relay_window.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     relais::SystemPortResolver resolver;
-    relais::Form1 form(resolver);
-    form.show();
+    relais::RelayWindow window(resolver);
+    window.show();
     return app.exec();
 }

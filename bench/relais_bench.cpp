@@ -5,9 +5,9 @@
 //   relais_bench [--quick] [--startup-form PATH --startup-minimal PATH]
 
 #include "expose_probe.h"
-#include "form1.h"
-#include "form_layout.h"
 #include "messages.h"
+#include "relay_window.h"
+#include "window_layout.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -170,18 +170,18 @@ struct Rig {
     FarEnd far;
     FixedPortResolver resolver{{{1, far.path()}}};
     StampedMessages messages;
-    Form1 form{resolver, &messages};
+    RelayWindow window{resolver, &messages};
 
     Rig() {
-        form.show();
-        auto* combo = form.findChild<QComboBox*>(QStringLiteral("Combo1"));
+        window.show();
+        auto* combo = window.findChild<QComboBox*>(QStringLiteral("Combo1"));
         QTest::keyClick(combo, Qt::Key_Down); // "COM 1"
     }
     QPushButton* button(const char* name) {
-        return form.findChild<QPushButton*>(QString::fromLatin1(name));
+        return window.findChild<QPushButton*>(QString::fromLatin1(name));
     }
     void click(const char* name) { QTest::mouseClick(button(name), Qt::LeftButton); }
-    bool running() { return form.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(); }
+    bool running() { return window.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive(); }
 };
 
 void row(const char* what, const QString& value) {
@@ -214,7 +214,7 @@ void tickTiming(int seconds) {
     const double span = a.size() > 1 ? ms(a.back().ns - a.front().ns) : 0;
     header(qPrintable(QStringLiteral("1. Tick timing (%1 s running)").arg(seconds)));
     row("frames received / expected",
-        QStringLiteral("%1 / %2").arg(a.size()).arg(seconds * 1000 / kTimerInterval));
+        QStringLiteral("%1 / %2").arg(a.size()).arg(seconds * 1000 / kTickInterval));
     row("period deviation from 100 ms, median (ms)", num(percentile(deviation, 0.5), 3));
     row("period deviation, p99 (ms)", num(percentile(deviation, 0.99), 3));
     row("period deviation, maximum (ms)", num(percentile(deviation, 1.0), 3));
@@ -346,7 +346,7 @@ void stalledLine(int seconds) {
     QTimer sampler;
     sampler.setTimerType(Qt::PreciseTimer);
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        queuedMax = std::max(queuedMax, r.form.comm().bytesQueued());
+        queuedMax = std::max(queuedMax, r.window.serial().bytesQueued());
         rssMax = std::max(rssMax, rssKb());
     });
     sampler.start(20);
@@ -399,8 +399,9 @@ void vanishedLine() {
         r.messages.at.empty() ? QStringLiteral("never") : num(ms(r.messages.at[0] - t0), 1));
     row("CPU used meanwhile (ms)", num(ms(cpu1 - cpu0), 2));
     row("messages shown", QString::number(r.messages.texts.size()));
-    row("link stopped (timer off, port closed)",
-        (!r.running() && !r.form.comm().PortOpen()) ? QStringLiteral("yes") : QStringLiteral("no"));
+    row("link stopped (timer off, port closed)", (!r.running() && !r.window.serial().isOpen())
+                                                     ? QStringLiteral("yes")
+                                                     : QStringLiteral("no"));
     runFor(1000);
     row("messages one second later", QString::number(r.messages.texts.size()));
 }

@@ -4,14 +4,16 @@
 
 namespace relais::texts {
 
-// The window's own texts. Messages are in messages.h; relay captions come
-// from relayCaption().
+// The window's own texts. Messages are in messages.h.
 
 inline const QString kWindowTitle = QStringLiteral("Relaiskarte 16 von Korvander");
 inline const QString kFrameTitle = QStringLiteral("C-Control II --> Relais 1-16");
 inline const QString kPortPrompt = QStringLiteral("COM Auswahl");
 inline QString portItem(int port) {
     return QStringLiteral("COM %1").arg(port);
+}
+inline QString relayCaption(int relay) {
+    return QStringLiteral("Relais-%1").arg(relay);
 }
 inline const QString kStartStop = QStringLiteral("Start/Stop");
 inline const QString kQuit = QStringLiteral("Beenden");

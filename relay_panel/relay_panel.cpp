@@ -1,16 +1,6 @@
 #include "relay_panel.h"
 
-#include "serial_control.h"
-
 namespace relais {
-
-QString relayButtonName(int k) {
-    return QStringLiteral("Command%1").arg(k + 2);
-}
-
-QString relayCaption(int k) {
-    return QStringLiteral("Relais-%1").arg(k);
-}
 
 QByteArray commandFrame(const QString& maskText) {
     const qsizetype n = maskText.size();
@@ -20,39 +10,39 @@ QByteArray commandFrame(const QString& maskText) {
     return QByteArray(5 - n, '0') + maskText.toLatin1();
 }
 
-RelayPanel::RelayPanel(const Buttons& buttons, CaptionTarget& label1, CaptionTarget& label2,
-                       SerialControl& comm)
-    : buttons_(buttons), label1_(label1), label2_(label2), comm_(comm) {}
+RelayPanel::RelayPanel(const Buttons& buttons, CaptionTarget& maskLabel, CaptionTarget& lengthLabel,
+                       FrameSink& line)
+    : buttons_(buttons), maskLabel_(maskLabel), lengthLabel_(lengthLabel), line_(line) {}
 
-void RelayPanel::relayClick(int k) {
-    ColorButton& button = *buttons_.at(k - 1);
-    button.setBackColor(toggledColor(button.BackColor()));
+void RelayPanel::toggleRelay(int relay) {
+    ColorButton& button = *buttons_.at(relay - 1);
+    button.setBackColor(toggledColor(button.backColor()));
 }
 
-void RelayPanel::Timer1_Timer() {
+void RelayPanel::tick() {
     for (int k = 1; k <= kRelayCount; ++k) {
-        RelayValue[k - 1] = buttons_[k - 1]->BackColor() == kGreen ? relayWeight(k) : 0;
+        relayValues_[k - 1] = buttons_[k - 1]->backColor() == kGreen ? relayWeight(k) : 0;
     }
-    RelayMask = 0;
-    for (const std::int32_t value : RelayValue) {
-        RelayMask += value;
+    mask_ = 0;
+    for (const std::int32_t value : relayValues_) {
+        mask_ += value;
     }
-    MaskText = QString::number(RelayMask);
-    label1_.setCaption(MaskText);
+    maskText_ = QString::number(mask_);
+    maskLabel_.setCaption(maskText_);
     sendMaskText();
 }
 
-void RelayPanel::Command2_Click() {
+void RelayPanel::resendLastFrame() {
     sendMaskText();
 }
 
 void RelayPanel::sendMaskText() {
-    label2_.setCaption(QString::number(MaskText.size()));
-    const QByteArray frame = commandFrame(MaskText);
+    lengthLabel_.setCaption(QString::number(maskText_.size()));
+    const QByteArray frame = commandFrame(maskText_);
     if (!frame.isEmpty()) {
-        comm_.setOutput(frame);
+        line_.write(frame);
     }
-    comm_.setOutBufferCount(0);
+    line_.discardPending();
 }
 
 } // namespace relais

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "controls.h"
+#include "panel_interfaces.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,17 +10,12 @@
 
 namespace relais {
 
-class SerialControl;
-
 inline constexpr int kRelayCount = 16;
 
-// Relay k (1..16) is the button "Command<k+2>", captioned "Relais-<k>", and
-// bit k-1 of the mask.
-constexpr std::int32_t relayWeight(int k) {
-    return std::int32_t{1} << (k - 1);
+// Relay k (1..16) is bit k-1 of the mask.
+constexpr std::int32_t relayWeight(int relay) {
+    return std::int32_t{1} << (relay - 1);
 }
-QString relayButtonName(int k);
-QString relayCaption(int k);
 
 // What a click does to a relay button's colour: only the exact off colour
 // turns on; anything else (on, or a stray colour) turns off.
@@ -32,39 +27,42 @@ constexpr Color toggledColor(Color current) {
 // has no length from 1 to 5 (nothing is to be sent then).
 QByteArray commandFrame(const QString& maskText);
 
-// The relay buttons, the two diagnostic labels and the frame sent on each tick.
+// The sixteen relay buttons and the frame sent on each tick. A relay's
+// state is its button's colour and nothing else.
 class RelayPanel {
 public:
     using Buttons = std::array<ColorButton*, kRelayCount>;
 
-    RelayPanel(const Buttons& buttons, CaptionTarget& label1, CaptionTarget& label2,
-               SerialControl& comm);
+    // `maskLabel` and `lengthLabel` receive the mask text and its length on
+    // every tick (hidden diagnostics).
+    RelayPanel(const Buttons& buttons, CaptionTarget& maskLabel, CaptionTarget& lengthLabel,
+               FrameSink& line);
 
-    // Click on relay k's button (the handlers Command3_Click .. Command18_Click).
-    void relayClick(int k);
+    // A click on relay k's button.
+    void toggleRelay(int relay);
 
     // Reads the panel, computes the mask and sends the frame.
-    void Timer1_Timer();
+    void tick();
 
-    // "Testen": sends the last tick's mask text again without reading the panel.
-    void Command2_Click();
+    // Sends the last tick's mask text again without reading the panel.
+    void resendLastFrame();
 
-    std::int32_t relayValue(int k) const { return RelayValue.at(k - 1); }
-    std::int32_t relayMask() const { return RelayMask; }
-    const QString& maskText() const { return MaskText; }
+    std::int32_t relayValue(int relay) const { return relayValues_.at(relay - 1); }
+    std::int32_t mask() const { return mask_; }
+    const QString& maskText() const { return maskText_; }
 
 private:
     void sendMaskText();
 
     Buttons buttons_;
-    CaptionTarget& label1_;
-    CaptionTarget& label2_;
-    SerialControl& comm_;
+    CaptionTarget& maskLabel_;
+    CaptionTarget& lengthLabel_;
+    FrameSink& line_;
 
     // 32-bit so that relay 16 counts +32768 and the mask is never negative.
-    std::array<std::int32_t, kRelayCount> RelayValue{};
-    std::int32_t RelayMask = 0;
-    QString MaskText;
+    std::array<std::int32_t, kRelayCount> relayValues_{};
+    std::int32_t mask_ = 0;
+    QString maskText_;
 };
 
 } // namespace relais

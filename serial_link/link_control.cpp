@@ -24,37 +24,40 @@ QString messageFor(const CommError& error) {
     }
 }
 
-LinkControl::LinkControl(SerialControl& comm, PortList& combo, TickTimer& timer,
-                         ColorButton& startStop, MessagePresenter& messages)
-    : comm_(comm), combo_(combo), timer_(timer), button_(startStop), messages_(messages) {}
+LinkControl::LinkControl(SerialControl& serial, PortList& portList, TickTimer& timer,
+                         ColorButton& startStopButton, MessagePresenter& messages)
+    : serial_(serial), portList_(portList), timer_(timer), startStopButton_(startStopButton),
+      messages_(messages) {}
 
-void LinkControl::Command19_Click() {
+void LinkControl::startStopClicked() {
     QString message;
     try {
-        for (int k = 0; k <= 7; ++k) {
-            const int listIndex = combo_.ListIndex();
-            const Color color = button_.BackColor();
-            const bool open = comm_.PortOpen();
-            if (!open && color == kButtonFace && listIndex == k) {
-                comm_.setCommPort(k + 1);
-                comm_.setSettings(kLineSettings);
-                comm_.setPortOpen(true);
-                button_.setBackColor(kRed);
+        // Each entry is tested against the state as it is now, so a click
+        // opens at most one port.
+        for (int index = 0; index <= 7; ++index) {
+            const int chosen = portList_.chosenIndex();
+            const Color color = startStopButton_.backColor();
+            const bool open = serial_.isOpen();
+            if (!open && color == kButtonFace && chosen == index) {
+                serial_.setPortNumber(index + 1);
+                serial_.setSettings(kLineSettings);
+                serial_.open();
+                startStopButton_.setBackColor(kRed);
                 timer_.setEnabled(true);
-                ClickCount = 0;
-                combo_.setEnabled(false);
+                clickCount_ = 0;
+                portList_.setEnabled(false);
             }
         }
-        const Color color = button_.BackColor();
-        const bool open = comm_.PortOpen();
-        if (open && ClickCount == 1 && color == kRed) {
+        const Color color = startStopButton_.backColor();
+        const bool open = serial_.isOpen();
+        if (open && clickCount_ == 1 && color == kRed) {
             stopLink();
-            ClickCount = 0;
+            clickCount_ = 0;
         }
         // Saturates rather than wrapping: only clicks that neither start nor
         // stop push it past 1, and for those the exact count does not matter.
-        if (ClickCount < std::numeric_limits<std::int16_t>::max()) {
-            ++ClickCount;
+        if (clickCount_ < std::numeric_limits<std::int16_t>::max()) {
+            ++clickCount_;
         }
     } catch (const CommError& error) {
         message = messageFor(error);
@@ -64,9 +67,8 @@ void LinkControl::Command19_Click() {
     }
 }
 
-void LinkControl::Form_Unload(bool& Cancel) {
-    Q_UNUSED(Cancel); // the unload always goes ahead
-    if (comm_.PortOpen()) {
+void LinkControl::closePortOnExit() {
+    if (serial_.isOpen()) {
         closePort();
     }
 }
@@ -77,21 +79,21 @@ void LinkControl::runOnLine(const std::function<void()>& step) {
     } catch (const CommError& error) {
         // Stop first, so that no tick runs behind the message box.
         stopLink();
-        ClickCount = 1;
+        clickCount_ = 1;
         messages_.showMessage(messageFor(error), messages::kTitle);
     }
 }
 
 void LinkControl::stopLink() {
-    button_.setBackColor(kButtonFace);
+    startStopButton_.setBackColor(kButtonFace);
     timer_.setEnabled(false); // before the port closes, so no tick meets a closed port
     closePort();
-    combo_.setEnabled(true);
+    portList_.setEnabled(true);
 }
 
 void LinkControl::closePort() {
     try {
-        comm_.setPortOpen(false);
+        serial_.close();
     } catch (const CommError&) {
         // A close that fails leaves nothing to do; the port counts as closed.
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "colors.h"
-#include "controls.h"
+#include "panel_interfaces.h"
 #include "serial_control.h"
 
 #include <QString>
@@ -13,11 +13,12 @@ namespace relais {
 
 inline const QString kLineSettings = QStringLiteral("9600,n,8,1");
 
+// The port list: "COM 1" to "COM 8".
 class PortList {
 public:
     virtual ~PortList() = default;
     // Index of the chosen entry ("COM 1" is 0), -1 while none is chosen.
-    virtual int ListIndex() const = 0;
+    virtual int chosenIndex() const = 0;
     virtual void setEnabled(bool enabled) = 0;
 };
 
@@ -37,34 +38,34 @@ public:
 // The message text for an error number; empty for "show nothing".
 QString messageFor(const CommError& error);
 
-// Starting and stopping the link with "Start/Stop", and closing on unload.
+// Starting and stopping the link with "Start/Stop", and closing on exit.
 // The link's state is read from the port and the button colour every time.
 class LinkControl {
 public:
-    LinkControl(SerialControl& comm, PortList& combo, TickTimer& timer, ColorButton& startStop,
-                MessagePresenter& messages);
+    LinkControl(SerialControl& serial, PortList& portList, TickTimer& timer,
+                ColorButton& startStopButton, MessagePresenter& messages);
 
-    void Command19_Click();
-    void Form_Unload(bool& Cancel);
+    void startStopClicked();
+    void closePortOnExit();
 
-    // Runs a step that writes to the line (the tick, "Testen"). If the line
-    // fails, the link is stopped and the user told, once.
+    // Runs a step that writes to the line (the tick, the resend). If the
+    // line fails, the link is stopped and the user told, once.
     void runOnLine(const std::function<void()>& step);
 
-    std::int16_t clickCount() const { return ClickCount; }
+    std::int16_t clickCount() const { return clickCount_; }
 
 private:
     void stopLink();
     void closePort();
 
-    SerialControl& comm_;
-    PortList& combo_;
+    SerialControl& serial_;
+    PortList& portList_;
     TickTimer& timer_;
-    ColorButton& button_;
+    ColorButton& startStopButton_;
     MessagePresenter& messages_;
 
     // Keeps the click that starts the link from stopping it in the same click.
-    std::int16_t ClickCount = 0;
+    std::int16_t clickCount_ = 0;
 };
 
 } // namespace relais

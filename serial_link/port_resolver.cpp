@@ -54,12 +54,12 @@ QStringList orderSerialPorts(QStringList devices) {
     return devices;
 }
 
-std::optional<QString> SystemPortResolver::devicePath(int commPort) const {
-    if (commPort < 1) {
+std::optional<QString> SystemPortResolver::devicePath(int portNumber) const {
+    if (portNumber < 1) {
         return std::nullopt;
     }
 #ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(commPort);
+    return QStringLiteral("COM%1").arg(portNumber);
 #else
     QStringList devices;
     const auto ports = QSerialPortInfo::availablePorts();
@@ -67,15 +67,15 @@ std::optional<QString> SystemPortResolver::devicePath(int commPort) const {
         devices << info.systemLocation();
     }
     devices = orderSerialPorts(devices);
-    if (commPort > devices.size()) {
+    if (portNumber > devices.size()) {
         return std::nullopt;
     }
-    return devices[commPort - 1];
+    return devices[portNumber - 1];
 #endif
 }
 
-std::optional<QString> FixedPortResolver::devicePath(int commPort) const {
-    const auto it = table_.constFind(commPort);
+std::optional<QString> FixedPortResolver::devicePath(int portNumber) const {
+    const auto it = table_.constFind(portNumber);
     if (it == table_.constEnd()) {
         return std::nullopt;
     }

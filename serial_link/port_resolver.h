@@ -12,7 +12,7 @@ namespace relais {
 class PortResolver {
 public:
     virtual ~PortResolver() = default;
-    virtual std::optional<QString> devicePath(int commPort) const = 0;
+    virtual std::optional<QString> devicePath(int portNumber) const = 0;
 };
 
 // The order in which serial devices become COM 1, COM 2, ...: on-board ports
@@ -25,7 +25,7 @@ QStringList orderSerialPorts(QStringList devices);
 // the n-th port the system reports, in the order above.
 class SystemPortResolver : public PortResolver {
 public:
-    std::optional<QString> devicePath(int commPort) const override;
+    std::optional<QString> devicePath(int portNumber) const override;
 };
 
 // A fixed table, for tests and benchmarks.
@@ -33,8 +33,8 @@ class FixedPortResolver : public PortResolver {
 public:
     FixedPortResolver() = default;
     explicit FixedPortResolver(QMap<int, QString> table) : table_(std::move(table)) {}
-    void set(int commPort, const QString& device) { table_[commPort] = device; }
-    std::optional<QString> devicePath(int commPort) const override;
+    void set(int portNumber, const QString& device) { table_[portNumber] = device; }
+    std::optional<QString> devicePath(int portNumber) const override;
 
 private:
     QMap<int, QString> table_;

@@ -82,21 +82,21 @@ QtSerialControl::QtSerialControl(const PortResolver& resolver, QObject* parent)
 }
 
 QtSerialControl::~QtSerialControl() {
-    setPortOpen(false);
+    close();
 }
 
-void QtSerialControl::setCommPort(int port) {
-    if (PortOpen()) {
+void QtSerialControl::setPortNumber(int port) {
+    if (isOpen()) {
         fail(kErrPortIsOpen, QStringLiteral("port is open"));
     }
     if (port < 1 || port > 255) {
         fail(kErrInvalidValue, QStringLiteral("invalid port number %1").arg(port));
     }
-    commPort_ = port;
+    portNumber_ = port;
 }
 
 void QtSerialControl::setSettings(const QString& settings) {
-    if (PortOpen()) {
+    if (isOpen()) {
         fail(kErrPortIsOpen, QStringLiteral("port is open"));
     }
     const auto parsed = parseLineSettings(settings);
@@ -108,7 +108,7 @@ void QtSerialControl::setSettings(const QString& settings) {
 }
 
 void QtSerialControl::fail(int number, const QString& reason) {
-    throw CommError(number, device_.isEmpty() ? QStringLiteral("COM %1").arg(commPort_) : device_,
+    throw CommError(number, device_.isEmpty() ? QStringLiteral("COM %1").arg(portNumber_) : device_,
                     reason);
 }
 
@@ -120,24 +120,24 @@ void QtSerialControl::applySettings() {
     port_.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-void QtSerialControl::setPortOpen(bool open) {
-    if (!open) {
-        ++openCount_; // a loss queued for an earlier opening is void now
-        lost_ = false;
-        lossPending_ = false;
-        waiting_.clear();
-        if (port_.isOpen()) {
-            port_.close();
-        }
+void QtSerialControl::close() {
+    ++openCount_; // a loss queued for an earlier opening is void now
+    lost_ = false;
+    lossPending_ = false;
+    waiting_.clear();
+    if (port_.isOpen()) {
+        port_.close();
+    }
+}
+
+void QtSerialControl::open() {
+    if (isOpen()) {
         return;
     }
-    if (PortOpen()) {
-        return;
-    }
-    setPortOpen(false); // drop the remains of a lost line
+    close(); // drop the remains of a lost line
 
     device_.clear();
-    const auto device = resolver_.devicePath(commPort_);
+    const auto device = resolver_.devicePath(portNumber_);
     if (!device) {
         fail(kErrPortNotFound, systemReason(ENODEV));
     }
@@ -179,26 +179,26 @@ void QtSerialControl::setPortOpen(bool open) {
     // Also keep out (and respect) programs that lock the device with flock();
     // the lock goes with the descriptor when the port closes.
     if (::flock(port_.handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        setPortOpen(false);
+        close();
         fail(kErrPortInUse, systemReason(EBUSY));
     }
 #endif
-    outputSinceCount_ = false;
+    writtenSinceDiscard_ = false;
 }
 
-bool QtSerialControl::PortOpen() const {
+bool QtSerialControl::isOpen() const {
     return port_.isOpen() && !lost_;
 }
 
-void QtSerialControl::setOutput(const QByteArray& data) {
+void QtSerialControl::write(const QByteArray& data) {
     if (lossPending_) {
         lossPending_ = false;
         fail(kErrLineLost, lossReason_);
     }
-    if (!PortOpen()) {
+    if (!isOpen()) {
         return;
     }
-    outputSinceCount_ = true;
+    writtenSinceDiscard_ = true;
     // While the line is behind, only the newest data waits, and it waits
     // here: what the port holds may already be partly on the line and is
     // never cut short, so the far end always gets whole writes.
@@ -211,7 +211,7 @@ void QtSerialControl::setOutput(const QByteArray& data) {
 }
 
 void QtSerialControl::writeWaiting() {
-    if (waiting_.isEmpty() || !PortOpen() || port_.bytesToWrite() > 0) {
+    if (waiting_.isEmpty() || !isOpen() || port_.bytesToWrite() > 0) {
         return;
     }
     port_.write(waiting_);
@@ -219,15 +219,12 @@ void QtSerialControl::writeWaiting() {
     port_.flush();
 }
 
-void QtSerialControl::setOutBufferCount(int count) {
-    if (count != 0) {
-        fail(kErrInvalidValue, QStringLiteral("invalid buffer count %1").arg(count));
-    }
-    // Right after an Output only that Output's data can be waiting, and it stays.
-    if (!outputSinceCount_) {
+void QtSerialControl::discardPending() {
+    // Right after a write only that write's data can be waiting, and it stays.
+    if (!writtenSinceDiscard_) {
         waiting_.clear();
     }
-    outputSinceCount_ = false;
+    writtenSinceDiscard_ = false;
 }
 
 void QtSerialControl::onPortError(QSerialPort::SerialPortError error) {

@@ -19,14 +19,18 @@ public:
     explicit QtSerialControl(const PortResolver& resolver, QObject* parent = nullptr);
     ~QtSerialControl() override;
 
-    void setCommPort(int port) override;
-    int CommPort() const override { return commPort_; }
+    void setPortNumber(int port) override;
+    int portNumber() const override { return portNumber_; }
     void setSettings(const QString& settings) override;
-    QString Settings() const override { return settingsText_; }
-    void setPortOpen(bool open) override;
-    bool PortOpen() const override;
-    void setOutput(const QByteArray& data) override;
-    void setOutBufferCount(int count) override;
+    QString settings() const override { return settingsText_; }
+    void open() override;
+    void close() override;
+    bool isOpen() const override;
+    void write(const QByteArray& data) override;
+    void discardPending() override;
+
+    // The device of the open port (or of the last opening); empty before any.
+    const QString& device() const { return device_; }
 
     // Bytes waiting in this process for the line (not yet with the system).
     qint64 bytesQueued() const { return port_.bytesToWrite() + waiting_.size(); }
@@ -43,15 +47,15 @@ private:
 
     const PortResolver& resolver_;
     QSerialPort port_;
-    int commPort_ = 1;
+    int portNumber_ = 1;
     QString settingsText_ = QStringLiteral("9600,n,8,1");
     LineSettings settings_;
     QString device_;
     bool lost_ = false;        // the open line went away; closing is queued
-    bool lossPending_ = false; // the loss has not yet been raised by an Output
+    bool lossPending_ = false; // the loss has not yet been raised by a write
     QString lossReason_;
     QByteArray waiting_; // the newest data, held back while the port is still busy
-    bool outputSinceCount_ = false;
+    bool writtenSinceDiscard_ = false;
     quint64 openCount_ = 0;
 };
 

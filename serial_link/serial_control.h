@@ -1,5 +1,7 @@
 #pragma once
 
+#include "panel_interfaces.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -37,31 +39,25 @@ private:
     QString reason_;
 };
 
-// The serial communications control: the only way to the port.
-// Every operation may throw CommError.
-class SerialControl {
+// The serial port as the program uses it: chosen by number, opened with a
+// settings text, written to. Every operation may throw CommError.
+class SerialControl : public FrameSink {
 public:
-    virtual ~SerialControl() = default;
-
-    // Port 1..8 used by the next opening; only while closed.
-    virtual void setCommPort(int port) = 0;
-    virtual int CommPort() const = 0;
+    // Port 1..8 ("COM n") used by the next opening; only while closed.
+    virtual void setPortNumber(int port) = 0;
+    virtual int portNumber() const = 0;
 
     // "baud,parity,databits,stopbits", e.g. "9600,n,8,1"; only while closed.
     virtual void setSettings(const QString& settings) = 0;
-    virtual QString Settings() const = 0;
+    virtual QString settings() const = 0;
 
-    // true opens (8002, 8005, ... on failure), false closes.
-    virtual void setPortOpen(bool open) = 0;
-    virtual bool PortOpen() const = 0;
+    // Opens the chosen port (8002, 8005, ... on failure); does nothing when open.
+    virtual void open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
 
-    // Sends the bytes in order. Ignored while closed; raises the line-lost
-    // error once after the line went away.
-    virtual void setOutput(const QByteArray& data) = 0;
-
-    // 0 discards what is still waiting from before the last Output; the
-    // data of that Output still goes out whole.
-    virtual void setOutBufferCount(int count) = 0;
+    // write() is ignored while closed, and raises the line-lost error once
+    // after the line went away.
 };
 
 } // namespace relais

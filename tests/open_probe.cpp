@@ -17,28 +17,28 @@ int main(int argc, char** argv) {
         return 2;
     }
     relais::FixedPortResolver resolver({{1, QString::fromLocal8Bit(argv[1])}});
-    relais::QtSerialControl comm(resolver);
+    relais::QtSerialControl serial(resolver);
     QTextStream out(stdout);
 
     int number = 0;
     try {
-        comm.setPortOpen(true);
-        comm.setPortOpen(false);
+        serial.open();
+        serial.close();
     } catch (const relais::CommError& e) {
         number = e.number();
     }
     out << "number=" << number << '\n';
 
-    FakePortList combo;
-    combo.index = 0;
+    FakePortList portList;
+    portList.index = 0;
     FakeTimer timer;
-    FakeButton button;
+    FakeButton startStop;
     FakeMessages messages;
-    relais::LinkControl link(comm, combo, timer, button, messages);
-    link.Command19_Click();
-    out << "state=" << (comm.PortOpen() ? "running" : "stopped") << '\n';
-    out << "message="
-        << messages.texts.join(QLatin1Char('|')).replace(QLatin1Char('\n'), QLatin1String("\\n"))
-        << Qt::endl;
+    relais::LinkControl link(serial, portList, timer, startStop, messages);
+    link.startStopClicked();
+    out << "state=" << (serial.isOpen() ? "running" : "stopped") << '\n';
+    QString shown = messages.texts.join(QLatin1Char('|'));
+    shown.remove(QStringLiteral("Korvander: ")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    out << "message=" << shown << Qt::endl;
     return 0;
 }

@@ -5,8 +5,6 @@
 #include "far_end_pty.h"
 #include "messages.h"
 #include "qt_serial_control.h"
-#include "relay_panel.h"
-#include "worked_examples.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -67,82 +65,63 @@ class TestSerialPort : public QObject {
     Q_OBJECT
 
 private slots:
-    void lineSettingsReachTheDriver_data() {
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<int>("speed");
-        QTest::addColumn<bool>("twoStopBits");
-        QTest::newRow("9600,n,8,1") << "9600,n,8,1" << int(B9600) << false;
-        QTest::newRow("19200,n,8,2") << "19200,n,8,2" << int(B19200) << true;
-        QTest::newRow("1200,n,8,1") << "1200,n,8,1" << int(B1200) << false;
-    }
-    void lineSettingsReachTheDriver() {
-        QFETCH(QString, settings);
-        QFETCH(int, speed);
-        QFETCH(bool, twoStopBits);
-        Pty pty;
-        QVERIFY(pty.ok());
-        FixedPortResolver resolver({{1, pty.path()}});
-        QtSerialControl comm(resolver);
-        comm.setSettings(settings);
-        comm.setPortOpen(true);
-        const termios t = pty.attributes();
-        QCOMPARE(int(cfgetospeed(&t)), speed);
-        QCOMPARE(bool(t.c_cflag & CSTOPB), twoStopBits);
-        QVERIFY2(!(t.c_cflag & CRTSCTS), "no hardware handshake");
-        QVERIFY2(!(t.c_oflag & OPOST), "bytes leave unchanged");
-        QVERIFY2(!(t.c_iflag & (IXON | IXOFF)), "no software handshake");
-    }
-
-    void malformedSettingsAreRefused() {
-        FixedPortResolver resolver;
-        QtSerialControl comm(resolver);
-        QCOMPARE(errorOf([&] { comm.setSettings(QStringLiteral("9600;n;8;1")); }),
-                 int(kErrInvalidSettings));
-        QCOMPARE(comm.Settings(), QStringLiteral("9600,n,8,1"));
-    }
-
-    void everyWorkedFrameArrivesByteExact_data() {
+    // The relay panel's tick through the real control: mask, labels, and the
+    // bytes at the far end, with the line as the driver holds it.
+    void workedFramesArriveByteExact_data() {
         QTest::addColumn<QList<int>>("relaysOn");
         QTest::addColumn<QByteArray>("frame");
-        for (const WorkedExample& e : workedExamples()) {
-            QTest::newRow(e.name) << e.relaysOn << QByteArray(e.frame);
-        }
+        const auto range = [](int first, int last) {
+            QList<int> r;
+            for (int k = first; k <= last; ++k) {
+                r << k;
+            }
+            return r;
+        };
+        QTest::newRow("none") << QList<int>{} << QByteArray("00000");
+        QTest::newRow("relay 1") << QList<int>{1} << QByteArray("00001");
+        QTest::newRow("relays 1 and 3") << QList<int>{1, 3} << QByteArray("00005");
+        QTest::newRow("relays 5 to 8") << range(5, 8) << QByteArray("00240");
+        QTest::newRow("relays 1 to 8") << range(1, 8) << QByteArray("00255");
+        QTest::newRow("relay 10") << QList<int>{10} << QByteArray("00512");
+        QTest::newRow("relay 14") << QList<int>{14} << QByteArray("08192");
+        QTest::newRow("relays 1 to 15") << range(1, 15) << QByteArray("32767");
+        QTest::newRow("relay 16") << QList<int>{16} << QByteArray("32768");
+        QTest::newRow("relays 9 to 16") << range(9, 16) << QByteArray("65280");
+        QTest::newRow("all sixteen") << range(1, 16) << QByteArray("65535");
+        QTest::newRow("relays 3 and 16") << QList<int>{3, 16} << QByteArray("32772");
     }
-    void everyWorkedFrameArrivesByteExact() {
+    void workedFramesArriveByteExact() {
         QFETCH(QList<int>, relaysOn);
         QFETCH(QByteArray, frame);
         Pty pty;
         FixedPortResolver resolver({{2, pty.path()}});
-        QtSerialControl comm(resolver);
+        QtSerialControl serial(resolver);
         FakePanel panel;
-        FakeCaption label1, label2;
-        RelayPanel logic(panel.pointers(), label1, label2, comm);
+        RelayPanel relays(panel.pointers(), panel.maskLabel, panel.lengthLabel, serial);
         for (int k : relaysOn) {
-            logic.relayClick(k);
+            relays.toggleRelay(k);
         }
-        comm.setCommPort(2);
-        comm.setPortOpen(true);
-        logic.Timer1_Timer();
-        logic.Timer1_Timer();
+        serial.setPortNumber(2);
+        serial.setSettings(kLineSettings);
+        serial.open();
+        relays.tick();
+        relays.tick();
         QCOMPARE(pty.readExactly(10), frame + frame);
         QCOMPARE(pty.readAvailable(), QByteArray());
-    }
 
-    void openCloseOpen() {
-        Pty pty;
-        FixedPortResolver resolver({{1, pty.path()}});
-        QtSerialControl comm(resolver);
-        QVERIFY(!comm.PortOpen());
-        comm.setPortOpen(true);
-        QVERIFY(comm.PortOpen());
-        comm.setPortOpen(false);
-        QVERIFY(!comm.PortOpen());
-        comm.setOutput("00001"); // ignored while closed
-        comm.setOutBufferCount(0);
-        comm.setPortOpen(true);
-        QVERIFY(comm.PortOpen());
-        comm.setOutput("00002");
-        QCOMPARE(pty.readExactly(5), QByteArray("00002"));
+        const QString text = QString::number(frame.toInt());
+        QCOMPARE(relays.mask(), frame.toInt());
+        for (int k = 1; k <= kRelayCount; ++k) {
+            QCOMPARE(relays.relayValue(k), relaysOn.contains(k) ? relayWeight(k) : 0);
+        }
+        QCOMPARE(panel.maskLabel.caption, text);
+        QCOMPARE(panel.lengthLabel.caption, QString::number(text.size()));
+
+        const termios t = pty.attributes();
+        QCOMPARE(int(cfgetospeed(&t)), int(B9600));
+        QCOMPARE(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+        QVERIFY2(!(t.c_oflag & OPOST), "bytes leave unchanged");
+        QVERIFY2(!(t.c_iflag & (IXON | IXOFF)), "no software handshake");
     }
 
     void missingPort_data() {
@@ -156,17 +135,17 @@ private slots:
         if (!device.isEmpty()) {
             resolver.set(3, device);
         }
-        QtSerialControl comm(resolver);
-        comm.setCommPort(3);
+        QtSerialControl serial(resolver);
+        serial.setPortNumber(3);
         try {
-            comm.setPortOpen(true);
+            serial.open();
             QFAIL("opened a missing port");
         } catch (const CommError& e) {
             QCOMPARE(e.number(), int(kErrPortNotFound));
             QCOMPARE(e.device(), device.isEmpty() ? QStringLiteral("COM 3") : device);
             QVERIFY(!e.reason().isEmpty());
         }
-        QVERIFY(!comm.PortOpen());
+        QVERIFY(!serial.isOpen());
     }
 
     void secondOpenerIsTurnedAway() {
@@ -174,15 +153,12 @@ private slots:
         FixedPortResolver resolver({{1, pty.path()}});
         QtSerialControl first(resolver);
         QtSerialControl second(resolver);
-        first.setPortOpen(true);
-        QCOMPARE(errorOf([&] { second.setPortOpen(true); }), int(kErrPortInUse));
-        QVERIFY(!second.PortOpen());
-        QVERIFY(first.PortOpen());
-        first.setOutput("00007");
-        QCOMPARE(pty.readExactly(5), QByteArray("00007"));
-        first.setPortOpen(false);
-        second.setPortOpen(true); // free again
-        QVERIFY(second.PortOpen());
+        first.open();
+        QCOMPARE(errorOf([&] { second.open(); }), int(kErrPortInUse));
+        QVERIFY(!second.isOpen() && first.isOpen());
+        first.close();
+        second.open(); // free again
+        QVERIFY(second.isOpen());
     }
 
     // What a user other than root gets: the error, and after a click on
@@ -211,7 +187,7 @@ private slots:
         FixedPortResolver resolver({{1, pty.path()}});
         QtSerialControl holder(resolver);
         if (heldByUs) {
-            holder.setPortOpen(true);
+            holder.open();
         }
         QString skip;
         const auto result = probeAsNobody(pty.path(), skip);
@@ -227,67 +203,66 @@ private slots:
     void stalledLineKeepsOnlyTheNewest() {
         Pty pty;
         FixedPortResolver resolver({{1, pty.path()}});
-        QtSerialControl comm(resolver);
-        comm.setPortOpen(true);
+        QtSerialControl serial(resolver);
+        serial.open();
         // The far end reads nothing while far more than the system buffers
         // can hold is sent.
         qint64 mostQueued = 0;
         QByteArray last;
         for (int i = 0; i < 40000; ++i) {
             last = QByteArray::number(i % 65536).rightJustified(5, '0');
-            comm.setOutput(last);
-            comm.setOutBufferCount(0);
-            mostQueued = std::max(mostQueued, comm.bytesQueued());
+            serial.write(last);
+            serial.discardPending();
+            mostQueued = std::max(mostQueued, serial.bytesQueued());
         }
         QVERIFY2(mostQueued > 0, "the line never stalled; the test proves nothing");
         // The newest frame, and at most one older frame already handed to the port.
         QVERIFY2(mostQueued <= 10, qPrintable(QString::number(mostQueued)));
 
         QByteArray received;
-        for (int i = 0; i < 2000 && (comm.bytesQueued() > 0 || received.isEmpty()); ++i) {
+        for (int i = 0; i < 2000 && (serial.bytesQueued() > 0 || received.isEmpty()); ++i) {
             received += pty.readExactly(1, 20);
             received += pty.readAvailable();
         }
         received += pty.readExactly(1, 100);
-        QCOMPARE(comm.bytesQueued(), 0);
+        QCOMPARE(serial.bytesQueued(), 0);
         QVERIFY(received.endsWith(last));
         QCOMPARE(received.size() % 5, 0); // never half a frame
-        for (qsizetype i = 0; i < received.size(); ++i) {
-            QVERIFY(received[i] >= '0' && received[i] <= '9');
+        for (const char c : received) {
+            QVERIFY(c >= '0' && c <= '9');
         }
     }
 
     void lostLineIsReportedOnceAndClosed() {
         Pty pty;
         FixedPortResolver resolver({{1, pty.path()}});
-        QtSerialControl comm(resolver);
-        QSignalSpy lost(&comm, &QtSerialControl::lineLost);
-        comm.setPortOpen(true);
-        comm.setOutput("00001");
+        QtSerialControl serial(resolver);
+        QSignalSpy lost(&serial, &QtSerialControl::lineLost);
+        serial.open();
+        serial.write("00001");
         QCOMPARE(pty.readExactly(5), QByteArray("00001"));
 
         pty.closeMaster();
         QVERIFY(lost.wait(5000));
-        QVERIFY(!comm.PortOpen());
+        QVERIFY(!serial.isOpen());
         for (int i = 0; i < 200; ++i) {
             QCoreApplication::processEvents();
         }
         QCOMPARE(lost.count(), 1);
-
         try {
-            comm.setOutput("00002");
+            serial.write("00002");
             QFAIL("the loss was not raised");
         } catch (const CommError& e) {
             QCOMPARE(e.number(), int(kErrLineLost));
             QCOMPARE(e.device(), pty.path());
         }
-        QCOMPARE(errorOf([&] { comm.setOutput("00003"); }), 0); // raised once only
-        comm.setPortOpen(false);
+        QCOMPARE(errorOf([&] { serial.write("00003"); }), 0); // raised once only
+        serial.close();
 
         Pty again; // a new adapter behind the same COM port
         resolver.set(1, again.path());
-        comm.setPortOpen(true);
-        comm.setOutput("00004");
+        serial.open();
+        serial.write("00004");
         QCOMPARE(again.readExactly(5), QByteArray("00004"));
     }
 };

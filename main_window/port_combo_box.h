@@ -1,0 +1,34 @@
+#pragma once
+
+#include "link_control.h"
+#include "port_resolver.h"
+
+#include <QComboBox>
+
+namespace relais {
+
+// The port list: an edit field with a prompt over the entries "COM 1" to
+// "COM 8". Only a choice from the list picks a port; typing only un-picks.
+class PortComboBox : public QComboBox, public PortList {
+    Q_OBJECT
+
+public:
+    PortComboBox(const PortResolver& resolver, QWidget* parent = nullptr);
+    int chosenIndex() const override { return chosenIndex_; }
+    void setEnabled(bool enabled) override { QComboBox::setEnabled(enabled); }
+    void showPopup() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    // Names the device behind each entry in its tooltip.
+    void refreshToolTips();
+
+    const PortResolver& resolver_;
+    int chosenIndex_ = -1;
+    bool typed_ = false; // the field holds typed text, not a list choice
+};
+
+} // namespace relais

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "color_buttons.h"
+#include "link_control.h"
+#include "port_combo_box.h"
+#include "qt_adapters.h"
+#include "qt_serial_control.h"
+#include "relay_panel.h"
+
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+namespace relais {
+
+// The program's one window: sixteen relay buttons, the port list,
+// "Start/Stop" and "Beenden", and the timer that sends the relay pattern.
+class RelayWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // `resolver` maps COM n to devices and must outlive the window.
+    // `messages` replaces the message boxes (for tests); null for the real ones.
+    explicit RelayWindow(const PortResolver& resolver, MessagePresenter* messages = nullptr,
+                         QWidget* parent = nullptr);
+    ~RelayWindow() override;
+
+    // What the controls do, each run for one event.
+    void relayClicked(int relay) { panel_->toggleRelay(relay); }
+    void startStopClicked() { link_->startStopClicked(); }
+    void tick();
+    void resendLastFrame();
+
+    QtSerialControl& serial() { return serial_; }
+    const LinkControl& link() const { return *link_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls(const PortResolver& resolver);
+    void wireEvents();
+
+    QtSerialControl serial_;
+    QTimer tickTimer_;
+    RelayPanel::Buttons relayButtons_{};
+    GraphicalButton* startStopButton_ = nullptr;
+    QPushButton* quitButton_ = nullptr;
+    QPushButton* resendButton_ = nullptr;
+    PortComboBox* portList_ = nullptr;
+    QLabel* maskLabel_ = nullptr;
+    QLabel* lengthLabel_ = nullptr;
+
+    std::unique_ptr<LabelCaption> maskCaption_;
+    std::unique_ptr<LabelCaption> lengthCaption_;
+    std::unique_ptr<QtTickTimer> timerSwitch_;
+    std::unique_ptr<BoxMessages> boxes_;
+    std::unique_ptr<RelayPanel> panel_;
+    std::unique_ptr<LinkControl> link_;
+    bool closed_ = false;
+};
+
+} // namespace relais
