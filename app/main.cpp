@@ -1,12 +1,113 @@
-#include "port_resolver.h"
+// Without arguments the window; with arguments the command line (no
+// display needed), which may also reach a running window over D-Bus.
+
+#include "command_line.h"
+#include "frame_sender.h"
+#include "port_listing.h"
 #include "relay_window.h"
+#include "signal_watcher.h"
+
+#ifdef RELAIS_HAVE_DBUS
+#include "relay_bus_object.h"
+#include "remote_window.h"
+#endif
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTextStream>
+#include <QTranslator>
+
+#include <csignal>
+
+using namespace relais;
+
+namespace {
+
+// The program speaks German throughout, Qt's own texts included where
+// Qt's German translation is installed.
+void setUpApplication(QCoreApplication& app, QTranslator& translator) {
+    QCoreApplication::setApplicationName(QStringLiteral("relaiskarte"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RELAIS_VERSION));
+    QCoreApplication::setOrganizationName(QStringLiteral("Korvander"));
+    if (translator.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        app.installTranslator(&translator);
+    }
+}
+
+int runCommand(const Invocation& invocation) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    switch (invocation.action) {
+    case Invocation::Action::Help:
+    case Invocation::Action::Version:
+        out << invocation.text << Qt::endl;
+        return kExitOk;
+    case Invocation::Action::Error:
+        err << invocation.text << Qt::endl;
+        return kExitUsage;
+    case Invocation::Action::ListPorts:
+        out << portListing() << Qt::flush;
+        return kExitOk;
+    case Invocation::Action::Send:
+        return sendFrames(invocation.port, invocation.mask, false, err);
+    case Invocation::Action::Hold: {
+        SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
+        QObject::connect(&watcher, &SignalWatcher::received, qApp, &QCoreApplication::quit);
+        return sendFrames(invocation.port, invocation.mask, true, err);
+    }
+    case Invocation::Action::SendToWindow: {
+#ifdef RELAIS_HAVE_DBUS
+        QString error;
+        switch (setRelaysInRunningWindow(invocation.mask, error)) {
+        case RemoteResult::Done:
+            return kExitOk;
+        case RemoteResult::Failed:
+            err << error << Qt::endl;
+            return kExitWindowFailed;
+        case RemoteResult::NoWindow:
+            break;
+        }
+#endif
+        err << QStringLiteral("Kein Relaiskarte-Fenster läuft; ohne Fenster --port angeben.")
+            << Qt::endl;
+        return kExitUsage;
+    }
+    case Invocation::Action::Window:
+        break;
+    }
+    return kExitUsage;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1) {
+        QCoreApplication app(argc, argv);
+        QTranslator translator;
+        setUpApplication(app, translator);
+        const Invocation invocation = parseCommandLine(QCoreApplication::arguments());
+        if (invocation.action != Invocation::Action::Window) {
+            return runCommand(invocation);
+        }
+    }
+
     QApplication app(argc, argv);
-    relais::SystemPortResolver resolver;
-    relais::RelayWindow window(resolver);
+    QTranslator translator;
+    setUpApplication(app, translator);
+    QGuiApplication::setDesktopFileName(QStringLiteral("relaiskarte"));
+    SystemPortResolver resolver;
+    RelayWindow window(resolver);
+#ifdef RELAIS_HAVE_DBUS
+    auto* busObject = new RelayBusObject(window);
+    busObject->publish(QDBusConnection::sessionBus());
+#endif
+    // At logout or when killed politely: close as "Beenden" does.
+    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&watcher, &SignalWatcher::received, &app, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
     window.show();
     return app.exec();
 }

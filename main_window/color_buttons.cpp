@@ -15,17 +15,22 @@ QColor screenColor(Color color, const QPalette& palette) {
 GraphicalButton::GraphicalButton(QWidget* parent) : QPushButton(parent) {}
 
 void GraphicalButton::setBackColor(Color color) {
+    const bool changed = color != color_;
     color_ = color;
     if (color & 0x80000000u) {
         setStyleSheet(QString()); // the style's own button face
-        return;
+    } else {
+        // A style sheet with a border gives a flat face in every style; the
+        // palette alone would be drawn as a pale gradient by some.
+        setStyleSheet(
+            QStringLiteral("QPushButton { background-color: %1; border: 1px solid #404040; }"
+                           "QPushButton:pressed { border: 2px inset #404040; }"
+                           "QPushButton:focus { border: 2px solid #000000; }")
+                .arg(screenColor(color, palette()).name()));
     }
-    // A style sheet with a border gives a flat face in every style; the
-    // palette alone would be drawn as a pale gradient by some.
-    setStyleSheet(QStringLiteral("QPushButton { background-color: %1; border: 1px solid #404040; }"
-                                 "QPushButton:pressed { border: 2px inset #404040; }"
-                                 "QPushButton:focus { border: 2px solid #000000; }")
-                      .arg(screenColor(color, palette()).name()));
+    if (changed) {
+        emit backColorChanged();
+    }
 }
 
 void RelayButton::setBackColor(Color color) {

@@ -18,6 +18,9 @@ public:
     Color backColor() const override { return color_; }
     void setBackColor(Color color) override;
 
+signals:
+    void backColorChanged();
+
 private:
     Color color_ = kButtonFace;
 };

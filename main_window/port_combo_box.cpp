@@ -63,6 +63,19 @@ void PortComboBox::refreshToolTips() {
     }
 }
 
+void PortComboBox::choose(int index) {
+    typed_ = false;
+    setCurrentIndex(index);
+    chosenIndex_ = index;
+}
+
+void PortComboBox::showDevice(const QString& device) {
+    setCurrentIndex(-1);
+    setEditText(device);
+    lineEdit()->setCursorPosition(0);
+    chosenIndex_ = -1;
+}
+
 void PortComboBox::showPopup() {
     refreshToolTips(); // devices come and go
     typed_ = false;

@@ -18,6 +18,11 @@ public:
     void setEnabled(bool enabled) override { QComboBox::setEnabled(enabled); }
     void showPopup() override;
 
+    // Picks entry `index` as a choice from the list would.
+    void choose(int index);
+    // Shows a device that has no entry; nothing is chosen then.
+    void showDevice(const QString& device);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;

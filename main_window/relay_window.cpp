@@ -144,6 +144,33 @@ void RelayWindow::wireEvents() {
     connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(resendButton_, &QPushButton::clicked, this, &RelayWindow::resendLastFrame);
     connect(&tickTimer_, &QTimer::timeout, this, &RelayWindow::tick);
+
+    for (ColorButton* button : relayButtons_) {
+        connect(static_cast<RelayButton*>(button), &GraphicalButton::backColorChanged, this,
+                &RelayWindow::stateChanged);
+    }
+    connect(startStopButton_, &GraphicalButton::backColorChanged, this, &RelayWindow::stateChanged);
+    connect(&serial_, &QtSerialControl::lineLost, this, &RelayWindow::stateChanged);
+}
+
+void RelayWindow::setRelays(quint16 mask) {
+    for (int k = 1; k <= kRelayCount; ++k) {
+        panel_->setRelay(k, (mask & relayWeight(k)) != 0);
+    }
+}
+
+void RelayWindow::startOn(const PortSpec& port) {
+    if (isRunning()) {
+        return;
+    }
+    if (port.number > 0) {
+        portList_->choose(port.number - 1);
+        serial_.setPortNumber(port.number);
+    } else {
+        portList_->showDevice(port.device);
+        serial_.setDevice(port.device);
+    }
+    link_->start();
 }
 
 void RelayWindow::tick() {

@@ -36,6 +36,22 @@ public:
     QtSerialControl& serial() { return serial_; }
     const LinkControl& link() const { return *link_; }
 
+    // For scripts, with the same effect on the buttons as clicks.
+    void setRelay(int relay, bool on) { panel_->setRelay(relay, on); }
+    void setRelays(quint16 mask);
+    quint16 relays() const { return quint16(panel_->shownMask()); }
+    bool isRunning() const { return link_->isRunning(); }
+    // The device in use; empty while stopped.
+    QString portInUse() const { return isRunning() ? serial_.device() : QString(); }
+    // Starts on a port, as choosing it and clicking "Start/Stop" would, but
+    // throws CommError rather than showing a message. Nothing while running.
+    void startOn(const PortSpec& port);
+    void stop() { link_->stop(); }
+
+signals:
+    // A relay, the link or the port changed.
+    void stateChanged();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -19,6 +19,20 @@ void RelayPanel::toggleRelay(int relay) {
     button.setBackColor(toggledColor(button.backColor()));
 }
 
+void RelayPanel::setRelay(int relay, bool on) {
+    if (isRelayOn(relay) != on) {
+        toggleRelay(relay);
+    }
+}
+
+std::int32_t RelayPanel::shownMask() const {
+    std::int32_t mask = 0;
+    for (int k = 1; k <= kRelayCount; ++k) {
+        mask += isRelayOn(k) ? relayWeight(k) : 0;
+    }
+    return mask;
+}
+
 void RelayPanel::tick() {
     for (int k = 1; k <= kRelayCount; ++k) {
         relayValues_[k - 1] = buttons_[k - 1]->backColor() == kGreen ? relayWeight(k) : 0;

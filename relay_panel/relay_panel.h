@@ -41,6 +41,12 @@ public:
     // A click on relay k's button.
     void toggleRelay(int relay);
 
+    // Switches relay k on or off as a click would, if it is not so already.
+    void setRelay(int relay, bool on);
+    bool isRelayOn(int relay) const { return buttons_.at(relay - 1)->backColor() == kGreen; }
+    // The mask the buttons show now; the next tick sends it.
+    std::int32_t shownMask() const;
+
     // Reads the panel, computes the mask and sends the frame.
     void tick();
 

@@ -40,12 +40,7 @@ void LinkControl::startStopClicked() {
             const bool open = serial_.isOpen();
             if (!open && color == kButtonFace && chosen == index) {
                 serial_.setPortNumber(index + 1);
-                serial_.setSettings(kLineSettings);
-                serial_.open();
-                startStopButton_.setBackColor(kRed);
-                timer_.setEnabled(true);
-                clickCount_ = 0;
-                portList_.setEnabled(false);
+                openAndRun();
             }
         }
         const Color color = startStopButton_.backColor();
@@ -65,6 +60,34 @@ void LinkControl::startStopClicked() {
     if (!message.isEmpty()) {
         messages_.showMessage(message, messages::kTitle);
     }
+}
+
+void LinkControl::openAndRun() {
+    serial_.setSettings(kLineSettings);
+    serial_.open();
+    startStopButton_.setBackColor(kRed);
+    timer_.setEnabled(true);
+    clickCount_ = 0;
+    portList_.setEnabled(false);
+}
+
+void LinkControl::start() {
+    if (serial_.isOpen() || startStopButton_.backColor() != kButtonFace) {
+        return;
+    }
+    openAndRun();
+    clickCount_ = 1; // as after a starting click: the next click stops
+}
+
+void LinkControl::stop() {
+    if (isRunning()) {
+        stopLink();
+        clickCount_ = 1;
+    }
+}
+
+bool LinkControl::isRunning() const {
+    return serial_.isOpen() && startStopButton_.backColor() == kRed;
 }
 
 void LinkControl::closePortOnExit() {

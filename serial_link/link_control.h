@@ -48,6 +48,13 @@ public:
     void startStopClicked();
     void closePortOnExit();
 
+    // For scripts: start on the port already set on the serial control, or
+    // stop, as a click on "Start/Stop" would; a failure to open is thrown,
+    // not shown. Each does nothing when the link is already so.
+    void start();
+    void stop();
+    bool isRunning() const;
+
     // Runs a step that writes to the line (the tick, the resend). If the
     // line fails, the link is stopped and the user told, once.
     void runOnLine(const std::function<void()>& step);
@@ -55,6 +62,7 @@ public:
     std::int16_t clickCount() const { return clickCount_; }
 
 private:
+    void openAndRun();
     void stopLink();
     void closePort();
 

@@ -1,5 +1,6 @@
 #include "port_resolver.h"
 
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -54,24 +55,53 @@ QStringList orderSerialPorts(QStringList devices) {
     return devices;
 }
 
-std::optional<QString> SystemPortResolver::devicePath(int portNumber) const {
-    if (portNumber < 1) {
-        return std::nullopt;
-    }
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(portNumber);
-#else
+QStringList SystemPortResolver::devicesInComOrder() {
     QStringList devices;
+#ifdef Q_OS_WIN
+    for (int n = 1; n <= kPortCount; ++n) {
+        devices << QStringLiteral("COM%1").arg(n);
+    }
+#else
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports) {
         devices << info.systemLocation();
     }
     devices = orderSerialPorts(devices);
-    if (portNumber > devices.size()) {
+#endif
+    return devices;
+}
+
+std::optional<QString> SystemPortResolver::devicePath(int portNumber) const {
+#ifdef Q_OS_WIN
+    if (portNumber >= 1) {
+        return QStringLiteral("COM%1").arg(portNumber);
+    }
+#else
+    const QStringList devices = devicesInComOrder();
+    if (portNumber >= 1 && portNumber <= devices.size()) {
+        return devices[portNumber - 1];
+    }
+#endif
+    return std::nullopt;
+}
+
+std::optional<PortSpec> parsePortSpec(const QString& text) {
+    static const QRegularExpression comPort(QStringLiteral("^(?:COM ?)?([1-9][0-9]*)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = comPort.match(text);
+    if (m.hasMatch()) {
+        const int number = m.captured(1).toInt();
+        if (number < 1 || number > kPortCount) {
+            return std::nullopt;
+        }
+        return PortSpec{number, {}};
+    }
+    const bool path =
+        text.startsWith(QLatin1Char('/')) || text.startsWith(QLatin1String("\\\\.\\"));
+    if (!path || text.size() < 2 || text.contains(QChar(0))) {
         return std::nullopt;
     }
-    return devices[portNumber - 1];
-#endif
+    return PortSpec{0, text};
 }
 
 std::optional<QString> FixedPortResolver::devicePath(int portNumber) const {

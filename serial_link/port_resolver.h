@@ -26,7 +26,18 @@ QStringList orderSerialPorts(QStringList devices);
 class SystemPortResolver : public PortResolver {
 public:
     std::optional<QString> devicePath(int portNumber) const override;
+    // The devices behind COM 1, COM 2, ... as they are now.
+    static QStringList devicesInComOrder();
 };
+
+// A port as a user names it: "COM n", "COMn" or "n" for n from 1 to 8, or
+// a device path. Exactly one of the two is set.
+struct PortSpec {
+    int number = 0;
+    QString device;
+};
+std::optional<PortSpec> parsePortSpec(const QString& text);
+inline constexpr int kPortCount = 8;
 
 // A fixed table, for tests and benchmarks.
 class FixedPortResolver : public PortResolver {

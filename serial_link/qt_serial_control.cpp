@@ -1,5 +1,6 @@
 #include "qt_serial_control.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/file.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -93,6 +95,14 @@ void QtSerialControl::setPortNumber(int port) {
         fail(kErrInvalidValue, QStringLiteral("invalid port number %1").arg(port));
     }
     portNumber_ = port;
+    chosenDevice_.clear();
+}
+
+void QtSerialControl::setDevice(const QString& device) {
+    if (isOpen()) {
+        fail(kErrPortIsOpen, QStringLiteral("port is open"));
+    }
+    chosenDevice_ = device;
 }
 
 void QtSerialControl::setSettings(const QString& settings) {
@@ -137,7 +147,8 @@ void QtSerialControl::open() {
     close(); // drop the remains of a lost line
 
     device_.clear();
-    const auto device = resolver_.devicePath(portNumber_);
+    const auto device =
+        chosenDevice_.isEmpty() ? resolver_.devicePath(portNumber_) : std::optional(chosenDevice_);
     if (!device) {
         fail(kErrPortNotFound, systemReason(ENODEV));
     }
@@ -208,6 +219,26 @@ void QtSerialControl::write(const QByteArray& data) {
     }
     port_.write(data);
     port_.flush(); // hand it to the system now rather than at the next event loop turn
+}
+
+bool QtSerialControl::drain(int msecs) {
+    QDeadlineTimer deadline(msecs);
+    for (;;) {
+        writeWaiting();
+        if (!isOpen() || (port_.bytesToWrite() == 0 && waiting_.isEmpty())) {
+            break;
+        }
+        if (deadline.hasExpired() || !port_.waitForBytesWritten(int(deadline.remainingTime()))) {
+            return false;
+        }
+    }
+#ifdef Q_OS_UNIX
+    // What the system still holds; a few bytes at most, so this ends.
+    if (isOpen() && ::tcdrain(int(port_.handle())) != 0) {
+        return false;
+    }
+#endif
+    return isOpen();
 }
 
 void QtSerialControl::writeWaiting() {

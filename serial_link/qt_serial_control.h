@@ -21,6 +21,8 @@ public:
 
     void setPortNumber(int port) override;
     int portNumber() const override { return portNumber_; }
+    void setDevice(const QString& device) override;
+    QString device() const override { return device_; }
     void setSettings(const QString& settings) override;
     QString settings() const override { return settingsText_; }
     void open() override;
@@ -29,8 +31,8 @@ public:
     void write(const QByteArray& data) override;
     void discardPending() override;
 
-    // The device of the open port (or of the last opening); empty before any.
-    const QString& device() const { return device_; }
+    // Waits until everything written has left the port, up to `msecs`.
+    bool drain(int msecs);
 
     // Bytes waiting in this process for the line (not yet with the system).
     qint64 bytesQueued() const { return port_.bytesToWrite() + waiting_.size(); }
@@ -51,6 +53,7 @@ private:
     QString settingsText_ = QStringLiteral("9600,n,8,1");
     LineSettings settings_;
     QString device_;
+    QString chosenDevice_;     // set by setDevice(), overrides the port number
     bool lost_ = false;        // the open line went away; closing is queued
     bool lossPending_ = false; // the loss has not yet been raised by a write
     QString lossReason_;

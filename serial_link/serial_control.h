@@ -46,6 +46,11 @@ public:
     // Port 1..8 ("COM n") used by the next opening; only while closed.
     virtual void setPortNumber(int port) = 0;
     virtual int portNumber() const = 0;
+    // A device used by the next opening instead of COM n's, until the next
+    // setPortNumber(); only while closed.
+    virtual void setDevice(const QString& device) = 0;
+    // The device of the open port, or of the last opening.
+    virtual QString device() const = 0;
 
     // "baud,parity,databits,stopbits", e.g. "9600,n,8,1"; only while closed.
     virtual void setSettings(const QString& settings) = 0;

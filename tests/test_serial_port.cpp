@@ -1,17 +1,14 @@
 // The QSerialPort control against pseudo-terminals: what reaches the far end,
-// the line settings, and every way an opening or a line can fail.
+// the line settings, and how an opening or a line fails (other users'
+// failures are run through the command line, as nobody).
 
 #include "fakes.h"
 #include "far_end_pty.h"
 #include "messages.h"
 #include "qt_serial_control.h"
 
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTest>
-
-#include <sys/stat.h>
 
 using namespace relais;
 
@@ -24,39 +21,6 @@ int errorOf(const std::function<void()>& f) {
         return e.number();
     }
     return 0;
-}
-
-// Runs the open probe as the unprivileged user "nobody" and returns its
-// lines as key=value, or sets `skip` when that cannot be done here.
-QMap<QString, QString> probeAsNobody(const QString& device, QString& skip) {
-    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-    if (setpriv.isEmpty()) {
-        skip = QStringLiteral("setpriv is not installed");
-        return {};
-    }
-    if (::geteuid() != 0) {
-        skip = QStringLiteral("needs root to drop to another user");
-        return {};
-    }
-    QProcess p;
-    p.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                      QStringLiteral("--clear-groups"), QStringLiteral(OPEN_PROBE), device});
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        skip = QStringLiteral("cannot run the probe as nobody (is the build tree readable for "
-                              "other users?): ") +
-               QString::fromLocal8Bit(p.readAllStandardError());
-        return {};
-    }
-    QMap<QString, QString> result;
-    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        if (line.contains(QLatin1Char('='))) {
-            result[line.section(QLatin1Char('='), 0, 0)] =
-                line.section(QLatin1Char('='), 1)
-                    .replace(QLatin1String("\\n"), QLatin1String("\n"));
-        }
-    }
-    return result;
 }
 
 } // namespace
@@ -159,45 +123,6 @@ private slots:
         first.close();
         second.open(); // free again
         QVERIFY(second.isOpen());
-    }
-
-    // What a user other than root gets: the error, and after a click on
-    // "Start/Stop" the state and exactly one message.
-    void otherUsers_data() {
-        QTest::addColumn<bool>("heldByUs");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("state");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("no permission")
-            << false << 0620 << int(kErrPermissionDenied) << "stopped"
-            << messages::kPermissionDenied + QStringLiteral("\n%1: Permission denied");
-        QTest::newRow("in use by another program")
-            << true << 0666 << int(kErrPortInUse) << "stopped" << messages::kPortInUse;
-        QTest::newRow("free and permitted") << false << 0666 << 0 << "running" << QString();
-    }
-    void otherUsers() {
-        QFETCH(bool, heldByUs);
-        QFETCH(int, mode);
-        QFETCH(int, number);
-        QFETCH(QString, state);
-        QFETCH(QString, message);
-        Pty pty;
-        QVERIFY(::chmod(pty.path().toLocal8Bit().constData(), mode_t(mode)) == 0);
-        FixedPortResolver resolver({{1, pty.path()}});
-        QtSerialControl holder(resolver);
-        if (heldByUs) {
-            holder.open();
-        }
-        QString skip;
-        const auto result = probeAsNobody(pty.path(), skip);
-        if (!skip.isEmpty()) {
-            QSKIP(qPrintable(skip));
-        }
-        QCOMPARE(result.value(QStringLiteral("number")), QString::number(number));
-        QCOMPARE(result.value(QStringLiteral("state")), state);
-        QCOMPARE(result.value(QStringLiteral("message")),
-                 message.contains(QLatin1Char('%')) ? message.arg(pty.path()) : message);
     }
 
     void stalledLineKeepsOnlyTheNewest() {

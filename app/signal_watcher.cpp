@@ -1,0 +1,54 @@
+#include "signal_watcher.h"
+
+#include <QSocketNotifier>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace relais {
+
+#ifdef Q_OS_UNIX
+namespace {
+
+int pipeEnds[2] = {-1, -1};
+
+// Only what is safe inside a signal handler: one write.
+void onSignal(int signalNumber) {
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const ssize_t n = ::write(pipeEnds[0], &byte, 1);
+}
+
+} // namespace
+#endif
+
+SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, QObject* parent)
+    : QObject(parent) {
+#ifdef Q_OS_UNIX
+    if (pipeEnds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipeEnds) != 0) {
+        return;
+    }
+    ::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+    notifier_ = new QSocketNotifier(pipeEnds[1], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        if (::read(pipeEnds[1], &byte, 1) == 1) {
+            emit received(byte);
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int number : signalNumbers) {
+        ::sigaction(number, &action, nullptr);
+    }
+#else
+    Q_UNUSED(signalNumbers);
+#endif
+}
+
+} // namespace relais

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "relay_window.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QObject>
+
+namespace relais {
+
+// The window as scripts see it on the session bus. Switching relays acts as
+// clicks do; Start and Stop as "Start/Stop" does, but a failure goes back to
+// the caller as a D-Bus error instead of a message box.
+class RelayBusObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "de.korvander.Relaiskarte1")
+    Q_PROPERTY(uint Relays READ relays)
+    Q_PROPERTY(bool Running READ running)
+    Q_PROPERTY(QString Port READ port)
+
+public:
+    explicit RelayBusObject(RelayWindow& window);
+    ~RelayBusObject() override;
+
+    // Makes the object reachable on `bus` and asks for the well-known name;
+    // tells whether the name was had (a second window goes without).
+    bool publish(QDBusConnection bus);
+
+    uint relays() const { return window_.relays(); }
+    bool running() const { return window_.isRunning(); }
+    QString port() const { return window_.portInUse(); }
+
+public slots:
+    void SetRelay(uint relay, bool on);
+    void SetRelays(uint mask);
+    void Start(const QString& port);
+    void Stop();
+
+private:
+    void announceChanges();
+    void refuse(const QString& message);
+
+    RelayWindow& window_;
+    QDBusConnection bus_{QString()};
+    uint lastRelays_;
+    bool lastRunning_;
+    QString lastPort_;
+    bool ownsName_ = false;
+};
+
+} // namespace relais

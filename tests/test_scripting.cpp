@@ -1,0 +1,227 @@
+// Scripts driving the relays: the program's command line against
+// pseudo-terminals, and the window's D-Bus interface on a private session
+// bus (run under dbus-run-session).
+
+#include "bus_names.h"
+#include "fakes.h"
+#include "far_end_pty.h"
+#include "messages.h"
+#include "relay_bus_object.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <csignal>
+#include <sys/stat.h>
+
+using namespace relais;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString err;
+};
+
+// Runs the program to its end, as root or as the user "nobody"; sets `skip`
+// when dropping to nobody cannot be done here.
+Run runProgram(const QStringList& args, bool asNobody = false, QString* skip = nullptr) {
+    QString program = QStringLiteral(RELAISKARTE);
+    QStringList arguments = args;
+    if (asNobody) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty() || ::geteuid() != 0) {
+            *skip = QStringLiteral("dropping to nobody needs root and setpriv");
+            return {};
+        }
+        arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", program} + args;
+        program = setpriv;
+    }
+    QProcess p;
+    p.start(program, arguments);
+    p.waitForFinished(30000);
+    Run run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardError()).trimmed()};
+    if (asNobody && run.err.contains(QLatin1String("setpriv"))) {
+        *skip = QStringLiteral("setpriv failed here: ") + run.err;
+    }
+    return run;
+}
+
+QDBusMessage call(QDBusConnection bus, const QString& method, const QVariantList& args = {}) {
+    QDBusMessage m =
+        QDBusMessage::createMethodCall(bus::kService, bus::kPath, bus::kInterface, method);
+    m.setArguments(args);
+    // The window may live on this very thread: keep its events flowing.
+    return bus.call(m, QDBus::BlockWithGui, 10000);
+}
+
+QVariant busProperty(QDBusConnection bus, const QString& name) {
+    QDBusMessage m = QDBusMessage::createMethodCall(
+        bus::kService, bus::kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    m << bus::kInterface << name;
+    const QDBusMessage reply = bus.call(m, QDBus::BlockWithGui, 10000);
+    return reply.arguments().value(0).value<QDBusVariant>().variant();
+}
+
+} // namespace
+
+class TestScripting : public QObject {
+    Q_OBJECT
+
+public slots:
+    void propertiesChanged(const QString&, const QVariantMap& changed, const QStringList&) {
+        changes_ << changed;
+    }
+
+private slots:
+    void oneShotAndHold() {
+        Pty pty;
+        const Run once = runProgram({"--port", pty.path(), "--relays", "3,16"});
+        QCOMPARE(once.exitCode, 0);
+        QCOMPARE(pty.readAvailable(), QByteArray("32772"));
+
+        QProcess hold;
+        hold.start(QStringLiteral(RELAISKARTE), {"--port", pty.path(), "--mask", "4", "--hold"});
+        QCOMPARE(pty.readExactly(10), QByteArray("0000400004"));
+        ::kill(pid_t(hold.processId()), SIGTERM);
+        QVERIFY(hold.waitForFinished(10000));
+        QCOMPARE(hold.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(hold.exitCode(), 0);
+        pty.readAvailable();
+        QTest::qWait(300);
+        QCOMPARE(pty.readAvailable(), QByteArray()); // nothing on the way out
+    }
+
+    void openFailures_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing") << "missing" << 3 << messages::kPortNotFound;
+        QTest::newRow("no permission")
+            << "0620" << 5 << messages::kPermissionDenied + "\n%1: Permission denied";
+        QTest::newRow("in use") << "0666 held" << 4 << messages::kPortInUse;
+        QTest::newRow("free") << "0666" << 0 << QString();
+    }
+    void openFailures() {
+        QFETCH(QString, how);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        Pty pty;
+        FixedPortResolver resolver({{1, pty.path()}});
+        QtSerialControl holder(resolver);
+        QString device = pty.path();
+        if (how == QLatin1String("missing")) {
+            device = QStringLiteral("/dev/ttyNoSuchDevice7");
+        } else {
+            QCOMPARE(::chmod(qPrintable(device), mode_t(how.left(4).toInt(nullptr, 8))), 0);
+        }
+        if (how.endsWith(QLatin1String("held"))) {
+            holder.open();
+        }
+        QString skip;
+        const Run run = runProgram({"--port", device, "--mask", "1"}, how != "missing", &skip);
+        if (!skip.isEmpty()) {
+            QSKIP(qPrintable(skip));
+        }
+        QCOMPARE(run.err, message.contains('%') ? message.arg(device) : message);
+        QCOMPARE(run.exitCode, exitCode);
+    }
+
+    // The window's interface in this process, with the boxes replaced.
+    void busInterfaceOfTheWindow() {
+        if (!QDBusConnection::sessionBus().isConnected()) {
+            QSKIP("no session bus: this test runs under dbus-run-session");
+        }
+        Pty pty;
+        FixedPortResolver resolver;
+        FakeMessages messages;
+        RelayWindow window(resolver, &messages);
+        RelayBusObject object(window);
+        QVERIFY(object.publish(QDBusConnection::sessionBus()));
+        QDBusConnection client =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
+        QVERIFY(client.connect(bus::kService, bus::kPath,
+                               QStringLiteral("org.freedesktop.DBus.Properties"),
+                               QStringLiteral("PropertiesChanged"), this,
+                               SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
+
+        QCOMPARE(call(client, "SetRelay", {3u, true}).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(window.findChild<RelayButton*>("Command5")->backColor(), kGreen);
+        QCOMPARE(busProperty(client, "Relays").toUInt(), 4u);
+        QTRY_COMPARE(changes_.value(0), QVariantMap({{"Relays", 4u}}));
+
+        const QString invalid = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+        QCOMPARE(call(client, "SetRelay", {17u, true}).errorName(), invalid);
+        QCOMPARE(call(client, "SetRelay", {0u, true}).errorName(), invalid);
+        QCOMPARE(call(client, "SetRelays", {65536u}).errorName(), invalid);
+        QCOMPARE(call(client, "Start", {"COM 9"}).errorName(), invalid);
+        const QDBusMessage missing = call(client, "Start", {"/dev/ttyNoSuchDevice7"});
+        QCOMPARE(missing.errorName(), bus::kInterface + ".Error.PortNotFound");
+        QCOMPARE(missing.errorMessage(), messages::kPortNotFound);
+        QCOMPARE(busProperty(client, "Relays").toUInt(), 4u);
+        QVERIFY(!busProperty(client, "Running").toBool());
+
+        QCOMPARE(call(client, "Start", {pty.path()}).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(call(client, "Start", {pty.path()}).type(), QDBusMessage::ReplyMessage);
+        QVERIFY(busProperty(client, "Running").toBool());
+        QCOMPARE(busProperty(client, "Port").toString(), pty.path());
+        QCOMPARE(window.findChild<GraphicalButton*>("Command19")->backColor(), kRed);
+        QCOMPARE(call(client, "SetRelays", {0x8001u}).type(), QDBusMessage::ReplyMessage);
+        window.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("32769"));
+        QTRY_VERIFY(changes_.contains(QVariantMap({{"Running", true}, {"Port", pty.path()}})));
+
+        QCOMPARE(call(client, "Stop").type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(call(client, "Stop").type(), QDBusMessage::ReplyMessage);
+        QVERIFY(!window.serial().isOpen());
+        QTRY_VERIFY(changes_.contains(QVariantMap({{"Running", false}, {"Port", QString()}})));
+        QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('|')));
+    }
+
+    // Two real windows: the first owns the name and takes patterns from the
+    // command line; both end cleanly on SIGTERM, the port closed.
+    void realWindowsOnTheBus() {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected()) {
+            QSKIP("no session bus: this test runs under dbus-run-session");
+        }
+        QCOMPARE(runProgram({"--relays", "1"}).exitCode, 2); // no window yet
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess first, second;
+        for (QProcess* p : {&first, &second}) {
+            p->setProcessEnvironment(env);
+            p->start(QStringLiteral(RELAISKARTE), {});
+            QTRY_VERIFY(bus.interface()->isServiceRegistered(bus::kService).value());
+        }
+        QTest::qWait(500);
+        QCOMPARE(second.state(), QProcess::Running);
+        QCOMPARE(bus.interface()->servicePid(bus::kService).value(), uint(first.processId()));
+
+        QCOMPARE(runProgram({"--relays", "1,2"}).exitCode, 0);
+        QCOMPARE(busProperty(bus, "Relays").toUInt(), 3u);
+        Pty pty;
+        QCOMPARE(call(bus, "Start", {pty.path()}).type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(pty.readExactly(5), QByteArray("00003"));
+        for (QProcess* p : {&first, &second}) {
+            ::kill(pid_t(p->processId()), SIGTERM);
+            QVERIFY(p->waitForFinished(10000));
+            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p->exitCode(), 0);
+        }
+        pty.readAvailable();
+        QTest::qWait(300);
+        QCOMPARE(pty.readAvailable(), QByteArray()); // nothing after the end
+    }
+
+private:
+    QList<QVariantMap> changes_;
+};
+
+QTEST_MAIN(TestScripting)
+#include "test_scripting.moc"
