@@ -53,7 +53,8 @@ int runCommand(const Invocation& invocation) {
         return sendFrames(invocation.port, invocation.mask, false, err);
     case Invocation::Action::Hold: {
         SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
-        QObject::connect(&watcher, &SignalWatcher::received, qApp, &QCoreApplication::quit);
+        QObject::connect(&watcher, &SignalWatcher::received, QCoreApplication::instance(),
+                         &QCoreApplication::quit);
         return sendFrames(invocation.port, invocation.mask, true, err);
     }
     case Invocation::Action::SendToWindow: {
