@@ -1,13 +1,14 @@
 #include "relay_window.h"
 
 #include "texts.h"
+#include "window_accessibility.h"
 #include "window_layout.h"
 
-#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QPixmap>
 
 #include <algorithm>
@@ -37,7 +38,11 @@ RelayWindow::RelayWindow(const PortResolver& resolver, MessagePresenter* message
     icon.addFile(QStringLiteral(":/relaiskarte/icon-16.png"), QSize(16, 16));
     icon.addFile(QStringLiteral(":/relaiskarte/icon-32.png"), QSize(32, 32));
     setWindowIcon(icon);
-    // The layout is fixed; the window does not resize.
+    // The layout is fixed: the window neither resizes nor offers to maximize.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    installWindowAccessibility();
     setGeometry(twipsToPixels(kWindowLeft), twipsToPixels(kWindowTop), twipsToPixels(kWindowWidth),
                 twipsToPixels(kWindowHeight));
     setFixedSize(twipsToPixels(kWindowWidth), twipsToPixels(kWindowHeight));
@@ -72,7 +77,8 @@ void RelayWindow::createControls(const PortResolver& resolver) {
         QWidget* w = nullptr;
         switch (control.role) {
         case ControlRole::Logo: {
-            auto* box = new QLabel(parent);
+            auto* box = new LogoBox(parent);
+            box->setAccessibleName(texts::kLogoName);
             box->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             box->setLineWidth(2);
             box->setAutoFillBackground(true);
@@ -87,19 +93,23 @@ void RelayWindow::createControls(const PortResolver& resolver) {
             w = frame = new QGroupBox(control.text, parent);
             break;
         case ControlRole::Relay: {
-            auto* button = new RelayButton(parent);
+            auto* button = new GraphicalButton(kGreen, texts::kRelayOn, texts::kRelayOff, parent);
             relayButtons_[control.relay - 1] = button;
             w = button;
             break;
         }
         case ControlRole::StartStop:
-            w = startStopButton_ = new GraphicalButton(parent);
+            w = startStopButton_ =
+                new GraphicalButton(kRed, texts::kLinkRunning, texts::kLinkStopped, parent);
             break;
         case ControlRole::Quit:
-            w = quitButton_ = new QPushButton(parent);
+            w = quitButton_ = new FocusButton(parent);
             break;
         case ControlRole::ResendButton:
-            w = resendButton_ = new QPushButton(parent);
+            // Hidden for good; disabled too, so that no assistive technology
+            // can press it and send a frame.
+            w = resendButton_ = new FocusButton(parent);
+            w->setEnabled(false);
             break;
         case ControlRole::PortList:
             // Its tooltips are filled when the list opens: asking the system for
@@ -134,19 +144,18 @@ void RelayWindow::createControls(const PortResolver& resolver) {
 }
 
 void RelayWindow::wireEvents() {
-    auto* relays = new QButtonGroup(this);
-    relays->setExclusive(false);
+    // (Not a QButtonGroup: Tab would leave a group of checkable buttons
+    // after its first one.)
     for (int k = 1; k <= kRelayCount; ++k) {
-        relays->addButton(static_cast<RelayButton*>(relayButtons_[k - 1]), k);
+        connect(relayButton(k), &QPushButton::clicked, this, [this, k] { relayClicked(k); });
     }
-    connect(relays, &QButtonGroup::idClicked, this, &RelayWindow::relayClicked);
     connect(startStopButton_, &QPushButton::clicked, this, &RelayWindow::startStopClicked);
     connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(resendButton_, &QPushButton::clicked, this, &RelayWindow::resendLastFrame);
     connect(&tickTimer_, &QTimer::timeout, this, &RelayWindow::tick);
 
-    for (ColorButton* button : relayButtons_) {
-        connect(static_cast<RelayButton*>(button), &GraphicalButton::backColorChanged, this,
+    for (int k = 1; k <= kRelayCount; ++k) {
+        connect(relayButton(k), &GraphicalButton::backColorChanged, this,
                 &RelayWindow::stateChanged);
     }
     connect(startStopButton_, &GraphicalButton::backColorChanged, this, &RelayWindow::stateChanged);
@@ -179,6 +188,18 @@ void RelayWindow::tick() {
 
 void RelayWindow::resendLastFrame() {
     link_->runOnLine([this] { panel_->resendLastFrame(); });
+}
+
+void RelayWindow::keyPressEvent(QKeyEvent* event) {
+    // Return and Enter press the focused button as Space does; the buttons
+    // pass them on because none of them is a default button.
+    auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && button != nullptr &&
+        button->isEnabled() && !event->isAutoRepeat()) {
+        button->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void RelayWindow::closeEvent(QCloseEvent* event) {

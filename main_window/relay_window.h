@@ -53,10 +53,14 @@ signals:
     void stateChanged();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls(const PortResolver& resolver);
+    GraphicalButton* relayButton(int relay) const {
+        return static_cast<GraphicalButton*>(relayButtons_[relay - 1]);
+    }
     void wireEvents();
 
     QtSerialControl serial_;

@@ -21,8 +21,11 @@ inline const QString kTest = QStringLiteral("Testen");
 inline const QString kLabel1 = QStringLiteral("Label1");
 inline const QString kLabel2 = QStringLiteral("Label2");
 
-// What assistive technology hears about a relay button besides its colour.
+// What assistive technology hears besides what the screen shows.
 inline const QString kRelayOn = QStringLiteral("eingeschaltet");
 inline const QString kRelayOff = QStringLiteral("ausgeschaltet");
+inline const QString kLinkRunning = QStringLiteral("Verbindung läuft");
+inline const QString kLinkStopped = QStringLiteral("Verbindung gestoppt");
+inline const QString kLogoName = QStringLiteral("Logo Korvander");
 
 } // namespace relais::texts

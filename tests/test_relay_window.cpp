@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "relay_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -157,17 +158,129 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), r.get("Command19"));
     }
 
-    void relayButtonShowsAndTellsItsState() {
+    // What assistive technology gets of each control.
+    void accessibleControls_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("accessibleName");
+        QTest::addColumn<bool>("checkable");
+        QTest::addColumn<bool>("reachable"); // a child of the window's interface
+        QTest::addColumn<bool>("pressable"); // can be pressed or toggled
+        const int button = QAccessible::Button;
+        const int toggle = QAccessible::CheckBox;
+        // Relays sit in the frame, not directly in the window.
+        QTest::newRow("relay") << "Command5" << toggle << "Relais-3" << true << false << true;
+        QTest::newRow("Start/Stop")
+            << "Command19" << toggle << "Start/Stop" << true << true << true;
+        QTest::newRow("Beenden") << "Command1" << button << "Beenden" << false << true << true;
+        QTest::newRow("logo") << "Picture1" << int(QAccessible::Graphic) << "Logo Korvander"
+                              << false << true << false;
+        QTest::newRow("Testen") << "Command2" << button << "Testen" << false << false << false;
+        QTest::newRow("Label1") << "Label1" << int(QAccessible::StaticText) << "Label1" << false
+                                << false << false;
+    }
+    void accessibleControls() {
+        QFETCH(QString, name);
+        QFETCH(int, role);
+        QFETCH(QString, accessibleName);
+        QFETCH(bool, checkable);
+        QFETCH(bool, reachable);
+        QFETCH(bool, pressable);
         Rig r;
-        auto* button = r.get<RelayButton>("Command5");
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&r.window);
+        QAccessibleInterface* control =
+            QAccessible::queryAccessibleInterface(r.window.findChild<QWidget*>(name));
+        QVERIFY(window && control);
+        QCOMPARE(int(control->role()), role);
+        QCOMPARE(control->text(QAccessible::Name), accessibleName);
+        QCOMPARE(bool(control->state().checkable), checkable);
+        QVERIFY(!control->state().checked);
+        QCOMPARE(window->indexOfChild(control) >= 0, reachable);
+        const QStringList actions =
+            control->actionInterface() ? control->actionInterface()->actionNames() : QStringList();
+        QCOMPARE(actions.contains(QAccessibleActionInterface::pressAction()) ||
+                     actions.contains(QAccessibleActionInterface::toggleAction()),
+                 pressable);
+    }
+
+    // Whatever changes a relay or the link (click, Return, Enter, a script,
+    // an assistive technology's toggle, a lost line), the checked state that
+    // assistive technology reads follows the colour. (The events themselves
+    // need a platform with accessibility; the test under Xvfb hears them.)
+    void checkedStateFollowsTheColour() {
+        Rig r;
+        const auto checked = [&](const char* name) {
+            return bool(QAccessible::queryAccessibleInterface(r.get(name))->state().checked);
+        };
+        QStringList seen;
+        const auto note = [&] {
+            QStringList on;
+            for (auto* b : r.window.findChildren<GraphicalButton*>()) {
+                const bool active = b->backColor() == (b == r.startStop() ? kRed : kGreen);
+                QCOMPARE(checked(qPrintable(b->objectName())), active);
+                on << (active ? b->objectName() : QString());
+            }
+            on.removeAll(QString());
+            seen << on.join(',');
+        };
+        r.click("Command5");
+        note();
+        r.get("Command6")->setFocus();
+        QTest::keyClick(r.get("Command6"), Qt::Key_Return); // Return presses the focused button
+        note();
+        QTest::keyClick(r.get("Command6"), Qt::Key_Enter);
+        note();
+        r.window.setRelay(16, true);
+        note();
+        auto* action = QAccessible::queryAccessibleInterface(r.get("Command7"))->actionInterface();
+        action->doAction(QAccessibleActionInterface::toggleAction());
+        note();
+        r.chooseCom2();
+        r.startStop()->setFocus();
+        QTest::keyClick(r.startStop(), Qt::Key_Return);
+        note();
+        r.pty.closeMaster(); // the line goes: the link stops
+        QTRY_COMPARE(r.messages.texts.size(), 1);
+        note();
+        QCOMPARE(seen, QStringList({"Command5", "Command5,Command6", "Command5",
+                                    "Command5,Command18", "Command5,Command7,Command18",
+                                    "Command5,Command7,Command18,Command19",
+                                    "Command5,Command7,Command18"}));
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(r.startStop())->text(QAccessible::Description),
+            QStringLiteral("Verbindung gestoppt"));
+    }
+
+    void relayButtonFace() {
+        Rig r;
+        auto* button = r.get<GraphicalButton>("Command5");
         r.click("Command5");
         QCOMPARE(button->backColor(), kGreen);
         QCOMPARE(button->accessibleDescription(), QStringLiteral("eingeschaltet"));
-        const QImage face = button->grab().toImage();
+        const QImage face = button->grab().toImage(); // flat green, checked or not
         QCOMPARE(face.pixelColor(face.width() / 2, 4), QColor(0, 255, 0));
-        r.click("Command5");
-        QCOMPARE(button->backColor(), kButtonFace);
-        QCOMPARE(button->accessibleDescription(), QStringLiteral("ausgeschaltet"));
+        QCOMPARE(face.pixelColor(face.width() / 2, face.height() - 5), QColor(0, 255, 0));
+    }
+
+    void messageBoxClosesByKey_data() {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("Escape") << int(Qt::Key_Escape);
+    }
+    void messageBoxClosesByKey() {
+        QFETCH(int, key);
+        QWidget parent;
+        BoxMessages boxes(parent);
+        QTimer::singleShot(
+            0, [key] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key(key)); });
+        boxes.showMessage(messages::kPortInUse, messages::kTitle); // returns once closed
+    }
+
+    void noMaximizeButton() {
+        Rig r;
+        QVERIFY(!(r.window.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(r.window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(r.window.windowFlags() & Qt::WindowCloseButtonHint);
     }
 
     void typedTextChoosesNoPort() {

@@ -151,7 +151,7 @@ private slots:
                                SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
 
         QCOMPARE(call(client, "SetRelay", {3u, true}).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(window.findChild<RelayButton*>("Command5")->backColor(), kGreen);
+        QCOMPARE(window.findChild<GraphicalButton*>("Command5")->backColor(), kGreen);
         QCOMPARE(busProperty(client, "Relays").toUInt(), 4u);
         QTRY_COMPARE(changes_.value(0), QVariantMap({{"Relays", 4u}}));
 
