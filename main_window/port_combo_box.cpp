@@ -35,6 +35,11 @@ PortComboBox::PortComboBox(const PortResolver& resolver, QWidget* parent)
     });
 }
 
+void PortComboBox::focusOutEvent(QFocusEvent* event) {
+    QComboBox::focusOutEvent(event);
+    lineEdit()->setCursorPosition(0); // the narrow field shows its text from the start again
+}
+
 void PortComboBox::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_Up:

@@ -24,6 +24,7 @@ public:
     void showDevice(const QString& device);
 
 protected:
+    void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 

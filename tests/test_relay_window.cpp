@@ -311,6 +311,8 @@ private slots:
         }
         r.chooseCom2();
         QCOMPARE(r.portList()->currentText(), QStringLiteral("COM 2"));
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(r.portList());
+        QCOMPARE(list->text(QAccessible::Value), QStringLiteral("COM 2")); // what is chosen
         QCOMPARE(r.pty.readAvailable(), QByteArray()); // choosing alone does nothing
         QVERIFY(r.stopped());
 
