@@ -93,7 +93,12 @@ Invocation parseCommandLine(const QStringList& arguments) {
     Invocation result;
     if (parser.isSet(help)) {
         result.action = Invocation::Action::Help;
+        // The usage line names the program, not the path it was started by.
         result.text = parser.helpText();
+        const qsizetype at = result.text.indexOf(arguments.value(0));
+        if (at >= 0 && !arguments.value(0).isEmpty()) {
+            result.text.replace(at, arguments.value(0).size(), QStringLiteral("relaiskarte"));
+        }
         return result;
     }
     if (parser.isSet(version)) {

@@ -1,58 +1,64 @@
 #!/usr/bin/env bash
 # Installs into a staging folder and builds the Debian package, then checks
-# the layout, the desktop entry and the package's control data; the package
-# is tried with apt's simulation, and its program is started offscreen.
-# Usage: install_test.sh BUILD_DIR
+# what a distribution would: the layout, the desktop entry, the AppStream
+# data, the icons, the man page, the licence and changelog, a stripped
+# binary, lintian, and the version against the project's.
+# Usage: install_test.sh BUILD_DIR PROJECT_VERSION
 set -uo pipefail
-build=$1
+build=$1 version=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 ok() { echo "ok: $*"; }
 
-for tool in desktop-file-validate dpkg-deb cpack dpkg-shlibdeps; do
+for tool in desktop-file-validate appstreamcli lintian man dpkg-deb cpack dpkg-shlibdeps file; do
   command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
+stage=$work/stage/usr
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
   fail "cmake --install: $(cat "$work/install.log")"
-for f in usr/bin/relaiskarte usr/share/applications/relaiskarte.desktop \
-         usr/share/icons/hicolor/16x16/apps/relaiskarte.png \
-         usr/share/icons/hicolor/32x32/apps/relaiskarte.png; do
-  [ -f "$work/stage/$f" ] || fail "not installed: /$f"
+share=$stage/share
+for f in bin/relaiskarte share/applications/relaiskarte.desktop share/metainfo/relaiskarte.metainfo.xml \
+         share/icons/hicolor/scalable/apps/relaiskarte.svg share/man/man1/relaiskarte.1.gz \
+         share/doc/relaiskarte/copyright share/doc/relaiskarte/changelog.gz; do
+  [ -f "$stage/$f" ] || fail "not installed: /usr/$f"
 done
-[ -x "$work/stage/usr/bin/relaiskarte" ] || fail "the program is not executable"
-ok "installed: program, desktop entry, icons 16 and 32"
-desktop-file-validate "$work/stage/usr/share/applications/relaiskarte.desktop" || fail "desktop entry invalid"
-grep -qx 'Exec=relaiskarte' "$work/stage/usr/share/applications/relaiskarte.desktop" || fail "Exec"
-ok "desktop entry valid"
+for size in 16 32 48 64 128 256; do
+  file "$share/icons/hicolor/${size}x${size}/apps/relaiskarte.png" | grep -q "$size x $size" ||
+    fail "no ${size}x${size} icon"
+done
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$share/doc/relaiskarte/copyright" || fail "copyright file not machine-readable"
+zcat "$share/doc/relaiskarte/changelog.gz" | head -1 | grep -q "^relaiskarte ($version)" ||
+  fail "changelog does not start with version $version"
+ok "installed: program, desktop entry, metainfo, icons 16 to 256 and SVG, man page, copyright, changelog"
+
+desktop-file-validate "$share/applications/relaiskarte.desktop" || fail "desktop entry invalid"
+appstreamcli validate --no-net "$share/metainfo/relaiskarte.metainfo.xml" >"$work/as.log" 2>&1 ||
+  fail "metainfo: $(cat "$work/as.log")"
+man -l "$share/man/man1/relaiskarte.1.gz" 2>"$work/man.log" | grep -q -- '--relays' ||
+  fail "man page does not render: $(cat "$work/man.log")"
+[ "$("$stage/bin/relaiskarte" --version)" = "relaiskarte $version" ] || fail "--version is not $version"
+ok "desktop entry and metainfo valid, man page renders, --version says $version"
 
 (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || fail "cpack: $(cat "$work/cpack.log")"
 deb=$(ls "$work"/deb/relaiskarte_*.deb 2>/dev/null | head -n1)
 [ -n "$deb" ] || fail "no package built"
-[ "$(dpkg-deb -f "$deb" Package)" = relaiskarte ] || fail "package name"
-version=$(dpkg-deb -f "$deb" Version)
-[ -n "$version" ] || fail "no version"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6serialport6 libqt6widgets6 libqt6gui6 libqt6core6; do
+for lib in libqt6serialport6 libqt6widgets6 libqt6gui6 libqt6core6 libqt6dbus6; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
-contents=$(dpkg-deb -c "$deb")
-for f in ./usr/bin/relaiskarte ./usr/share/applications/relaiskarte.desktop \
-         ./usr/share/icons/hicolor/32x32/apps/relaiskarte.png; do
-  grep -q " $f\$" <<<"$contents" || fail "package lacks $f"
-done
-ok "package $(basename "$deb"): version $version, depends on the Qt 6 libraries it links"
-
-if command -v apt-get >/dev/null; then
-  apt-get install --simulate --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
-    fail "apt cannot install the package: $(tail -5 "$work/apt.log")"
-  ok "apt would install it"
-fi
-
-# The packaged program starts (and keeps running until it is stopped).
 dpkg-deb -x "$deb" "$work/root"
+file "$work/root/usr/bin/relaiskarte" | grep -q ', stripped' || fail "the packaged program is not stripped"
+lintian "$deb" >"$work/lintian.log" 2>&1
+grep -E '^[EW]: ' "$work/lintian.log" && fail "lintian reports errors or warnings"
+ok "package $(basename "$deb"): stripped, depends on the Qt 6 libraries it links, lintian clean"
+
+apt-get install --simulate --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
+  fail "apt cannot install the package: $(tail -5 "$work/apt.log")"
 QT_QPA_PLATFORM=offscreen timeout 3 "$work/root/usr/bin/relaiskarte" >"$work/run.log" 2>&1
 rc=$?
 [ $rc -eq 124 ] || fail "the packaged program ended on its own (exit $rc): $(cat "$work/run.log")"
-ok "the packaged program starts"
+ok "apt would install it, and the packaged program starts"
