@@ -3,8 +3,17 @@
 // stalled line and a vanished line. Prints one table per measurement.
 //
 //   relais_bench [--quick] [--startup-form PATH --startup-minimal PATH]
+//                [--program RELAISKARTE]
+//
+// Run it under a session bus of its own (dbus-run-session) for the D-Bus figures.
 
 #include "expose_probe.h"
+#ifdef RELAIS_HAVE_DBUS
+#include "bus_names.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#endif
 #include "messages.h"
 #include "relay_window.h"
 #include "window_layout.h"
@@ -12,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -19,6 +29,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <mutex>
@@ -406,6 +417,87 @@ void vanishedLine() {
     row("messages one second later", QString::number(r.messages.texts.size()));
 }
 
+// The real program from a script: one-shot runs of the command line, and
+// relays switched over D-Bus in a running window, each timed to the frame
+// that carries it at the far end.
+void scripts(const QString& program, int runs) {
+    header("7. Scripts driving the real program");
+    FarEnd far;
+    std::vector<double> oneShot;
+    size_t delivered = 0;
+    for (int i = 0; i < runs; ++i) {
+        const std::string frame = QByteArray::number(1000 + i).rightJustified(5, '0').toStdString();
+        const size_t before = far.arrivals().size();
+        const long long t0 = monotonicNs();
+        QProcess p;
+        p.start(program, {"--port", far.path(), "--mask", QString::fromStdString(frame)});
+        p.waitForFinished(10000);
+        oneShot.push_back(ms(monotonicNs() - t0));
+        runFor(20);
+        const auto a = far.arrivals();
+        delivered += a.size() == before + 1 && a.back().frame == frame && p.exitCode() == 0;
+    }
+    row("one-shot run, start to exit (ms, median)", num(percentile(oneShot, 0.5), 1));
+    row("one-shot run, start to exit (ms, max)", num(percentile(oneShot, 1.0), 1));
+    row("one-shot runs delivering exactly their frame",
+        QStringLiteral("%1 / %2").arg(delivered).arg(runs));
+
+#ifdef RELAIS_HAVE_DBUS
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        row("D-Bus", QStringLiteral("skipped: no session bus"));
+        return;
+    }
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    window.setProcessEnvironment(env);
+    window.start(program, {});
+    const auto call = [&](const QString& method, const QVariantList& args) {
+        QDBusMessage m =
+            QDBusMessage::createMethodCall(bus::kService, bus::kPath, bus::kInterface, method);
+        m.setArguments(args);
+        return bus.call(m, QDBus::Block, 5000);
+    };
+    for (int i = 0;
+         i < 500 && call(QStringLiteral("Stop"), {}).type() != QDBusMessage::ReplyMessage; ++i) {
+        runFor(10);
+    }
+    call(QStringLiteral("Start"), {far.path()});
+    runFor(300);
+    std::vector<double> roundTrip, toWire;
+    uint mask = 0;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> phase(0, 100); // any point of the tick period
+    for (int i = 0; i < runs * 2; ++i) {
+        runFor(phase(random));
+        const int relay = 1 + i % 16;
+        const bool on = !(mask & (1u << (relay - 1)));
+        mask ^= 1u << (relay - 1);
+        const std::string frame = QByteArray::number(mask).rightJustified(5, '0').toStdString();
+        const size_t before = far.arrivals().size();
+        const long long t0 = monotonicNs();
+        call(QStringLiteral("SetRelay"), {uint(relay), on});
+        roundTrip.push_back(ms(monotonicNs() - t0));
+        double latency = NAN;
+        for (int wait = 0; wait < 100 && std::isnan(latency); ++wait) {
+            runFor(5);
+            const auto a = far.arrivals();
+            for (size_t k = before; k < a.size() && std::isnan(latency); ++k) {
+                latency = a[k].frame == frame ? ms(a[k].ns - t0) : NAN;
+            }
+        }
+        toWire.push_back(latency);
+    }
+    ::kill(pid_t(window.processId()), SIGTERM);
+    window.waitForFinished(10000);
+    row("SetRelay call round trip (ms, median)", num(percentile(roundTrip, 0.5), 2));
+    row("SetRelay to its frame (ms, median)", num(percentile(toWire, 0.5), 1));
+    row("SetRelay to its frame (ms, max)", num(percentile(toWire, 1.0), 1));
+    row("window ended on SIGTERM with", QString::number(window.exitCode()));
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -432,5 +524,8 @@ int main(int argc, char** argv) {
     cpu(quick ? 1 : 20);
     stalledLine(quick ? 2 : 60);
     vanishedLine();
+    if (const QString program = option("--program"); !program.isEmpty()) {
+        scripts(program, quick ? 3 : 50);
+    }
     return 0;
 }

@@ -2,12 +2,9 @@
 
 // A pseudo-terminal standing in for the relay unit at the far end of the line.
 
-#include <QByteArray>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QString>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -22,7 +19,7 @@ public:
         if (::openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
             path_ = QString::fromLocal8Bit(name);
             ::close(slave);
-            ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+            ::fcntl(master_, F_SETFL, O_NONBLOCK);
             ::fcntl(master_, F_SETFD, FD_CLOEXEC);
         }
     }
@@ -30,54 +27,38 @@ public:
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
-    bool ok() const { return master_ >= 0; }
     const QString& path() const { return path_; }
-
     // The far end goes away (an unplugged adapter).
     void closeMaster() {
         if (master_ >= 0) {
-            ::close(master_);
-            master_ = -1;
+            ::close(std::exchange(master_, -1));
         }
     }
-
     // The line settings of the near end, as the driver holds them.
     termios attributes() const {
         termios t{};
         ::tcgetattr(master_, &t);
         return t;
     }
-
     // Whatever has arrived so far, without waiting.
-    QByteArray readAvailable() {
-        QByteArray out;
-        char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0) {
-                break;
-            }
-            out.append(buf, n);
-        }
-        return out;
-    }
+    QByteArray readAvailable() { return readExactly(1 << 30, 0); }
 
-    // Reads exactly `count` bytes, running the event loop so that
-    // queued writes get out; gives up after `ms` (a safety net, not a check).
+    // Reads up to `count` bytes (no more: what follows is the next reader's),
+    // running the event loop so that queued writes get out; gives up after
+    // `ms` (a safety net, not a check).
     QByteArray readExactly(qsizetype count, int ms = 5000) {
         QByteArray out;
         QDeadlineTimer deadline(ms);
-        while (out.size() < count && !deadline.hasExpired()) {
+        while (out.size() < count) {
             QCoreApplication::processEvents();
             pollfd p{master_, POLLIN, 0};
-            if (::poll(&p, 1, 10) > 0) {
-                // No more than asked for: what follows is the next reader's.
-                char buf[4096];
-                const ssize_t n =
-                    ::read(master_, buf, size_t(std::min<qsizetype>(count - out.size(), 4096)));
-                if (n > 0) {
-                    out.append(buf, n);
-                }
+            char buf[4096];
+            const qsizetype want = std::min<qsizetype>(count - out.size(), sizeof buf);
+            const auto n = ::poll(&p, 1, ms ? 10 : 0) > 0 ? ::read(master_, buf, size_t(want)) : 0;
+            if (n > 0) {
+                out.append(buf, n);
+            } else if (ms == 0 || deadline.hasExpired()) {
+                break;
             }
         }
         return out;

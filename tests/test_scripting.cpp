@@ -1,6 +1,7 @@
 // Scripts driving the relays: the program's command line against
 // pseudo-terminals, and the window's D-Bus interface on a private session
-// bus (run under dbus-run-session).
+// bus (run under dbus-run-session). The real program on the bus is tried
+// under Xvfb, in the real-window test.
 
 #include "bus_names.h"
 #include "fakes.h"
@@ -8,8 +9,8 @@
 #include "messages.h"
 #include "relay_bus_object.h"
 
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -181,42 +182,6 @@ private slots:
         QVERIFY(!window.serial().isOpen());
         QTRY_VERIFY(changes_.contains(QVariantMap({{"Running", false}, {"Port", QString()}})));
         QVERIFY2(messages.texts.isEmpty(), qPrintable(messages.texts.join('|')));
-    }
-
-    // Two real windows: the first owns the name and takes patterns from the
-    // command line; both end cleanly on SIGTERM, the port closed.
-    void realWindowsOnTheBus() {
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        if (!bus.isConnected()) {
-            QSKIP("no session bus: this test runs under dbus-run-session");
-        }
-        QCOMPARE(runProgram({"--relays", "1"}).exitCode, 2); // no window yet
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        QProcess first, second;
-        for (QProcess* p : {&first, &second}) {
-            p->setProcessEnvironment(env);
-            p->start(QStringLiteral(RELAISKARTE), {});
-            QTRY_VERIFY(bus.interface()->isServiceRegistered(bus::kService).value());
-        }
-        QTest::qWait(500);
-        QCOMPARE(second.state(), QProcess::Running);
-        QCOMPARE(bus.interface()->servicePid(bus::kService).value(), uint(first.processId()));
-
-        QCOMPARE(runProgram({"--relays", "1,2"}).exitCode, 0);
-        QCOMPARE(busProperty(bus, "Relays").toUInt(), 3u);
-        Pty pty;
-        QCOMPARE(call(bus, "Start", {pty.path()}).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(pty.readExactly(5), QByteArray("00003"));
-        for (QProcess* p : {&first, &second}) {
-            ::kill(pid_t(p->processId()), SIGTERM);
-            QVERIFY(p->waitForFinished(10000));
-            QCOMPARE(p->exitStatus(), QProcess::NormalExit);
-            QCOMPARE(p->exitCode(), 0);
-        }
-        pty.readAvailable();
-        QTest::qWait(300);
-        QCOMPARE(pty.readAvailable(), QByteArray()); // nothing after the end
     }
 
 private:
