@@ -157,13 +157,13 @@ Invocation parseCommandLine(const QStringList& arguments) {
                             : Invocation::Action::Window;
         return result;
     }
-    const auto spec = parsePortSpec(parser.value(port));
-    if (!spec) {
+    const auto requested = parsePortSpec(parser.value(port));
+    if (!requested) {
         return failure(QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8 "
                                       "oder ein Gerätepfad.")
                            .arg(parser.value(port)));
     }
-    result.port = *spec;
+    result.port = *requested;
     result.action = parser.isSet(hold) ? Invocation::Action::Hold : Invocation::Action::Send;
     return result;
 }

@@ -68,13 +68,13 @@ void RelayBusObject::SetRelays(uint mask) {
 }
 
 void RelayBusObject::Start(const QString& port) {
-    const auto spec = parsePortSpec(port);
-    if (!spec) {
+    const auto requested = parsePortSpec(port);
+    if (!requested) {
         refuse(QStringLiteral("Ungültige Schnittstelle \"%1\"").arg(port));
         return;
     }
     try {
-        window_.startOn(*spec);
+        window_.startOn(*requested);
     } catch (const CommError& error) {
         if (calledFromDBus()) {
             sendErrorReply(bus::errorName(error.number()), messageFor(error));
