@@ -79,8 +79,6 @@ private slots:
         row("Command3", "Frame1", "Relais-1", {32, 24, 57, 33}, true, toggle, "Relais-1", true);
         row("Command6", "Frame1", "Relais-4", {32, 144, 57, 33}, true, toggle, "Relais-4", true);
         row("Command7", "Frame1", "Relais-5", {104, 24, 57, 33}, true, toggle, "Relais-5", true);
-        row("Command14", "Frame1", "Relais-12", {176, 144, 57, 33}, true, toggle, "Relais-12",
-            true);
         row("Command18", "Frame1", "Relais-16", {248, 144, 57, 33}, true, toggle, "Relais-16",
             true);
         row("Combo1", "Form1", "COM Auswahl", {136, 224, 105, 21}, true, QAccessible::ComboBox,
@@ -91,8 +89,6 @@ private slots:
         // Hidden for good: out of reach of assistive technology, and inert.
         row("Label1", "Form1", "Label1", {272, 280, 105, 33}, false, QAccessible::StaticText,
             "Label1", false);
-        row("Label2", "Form1", "Label2", {272, 328, 105, 33}, false, QAccessible::StaticText,
-            "Label2", false);
         row("Command2", "Form1", "Testen", {264, 376, 121, 41}, false, button, "Testen", false);
     }
     void controls() {
