@@ -208,6 +208,20 @@ QString num(double v, int decimals = 2) {
 
 double runningCpuPerMinute = NAN;
 
+// How evenly frames arrived, against one every 100 ms.
+void periodRows(const std::vector<Arrival>& a, long expected) {
+    std::vector<double> deviation;
+    for (size_t i = 1; i < a.size(); ++i) {
+        deviation.push_back(std::abs(ms(a[i].ns - a[i - 1].ns) - 100.0));
+    }
+    const double span = a.size() > 1 ? ms(a.back().ns - a.front().ns) : 0;
+    row("frames received / expected", QStringLiteral("%1 / %2").arg(a.size()).arg(expected));
+    row("period deviation from 100 ms, median (ms)", num(percentile(deviation, 0.5), 3));
+    row("period deviation, p99 (ms)", num(percentile(deviation, 0.99), 3));
+    row("period deviation, maximum (ms)", num(percentile(deviation, 1.0), 3));
+    row("drift over the run (ms)", num(span - 100.0 * double(a.size() - 1), 3));
+}
+
 void tickTiming(int seconds) {
     Rig r;
     r.click("Command19");
@@ -217,19 +231,8 @@ void tickTiming(int seconds) {
     r.click("Command19");
     runningCpuPerMinute = ms(cpu1 - cpu0) * 60.0 / seconds;
 
-    const auto a = r.far.arrivals();
-    std::vector<double> deviation;
-    for (size_t i = 1; i < a.size(); ++i) {
-        deviation.push_back(std::abs(ms(a[i].ns - a[i - 1].ns) - 100.0));
-    }
-    const double span = a.size() > 1 ? ms(a.back().ns - a.front().ns) : 0;
     header(qPrintable(QStringLiteral("1. Tick timing (%1 s running)").arg(seconds)));
-    row("frames received / expected",
-        QStringLiteral("%1 / %2").arg(a.size()).arg(seconds * 1000 / kTickInterval));
-    row("period deviation from 100 ms, median (ms)", num(percentile(deviation, 0.5), 3));
-    row("period deviation, p99 (ms)", num(percentile(deviation, 0.99), 3));
-    row("period deviation, maximum (ms)", num(percentile(deviation, 1.0), 3));
-    row("drift over the run (ms)", num(span - 100.0 * double(a.size() - 1), 3));
+    periodRows(r.far.arrivals(), seconds * 1000 / kTickInterval);
     row("frames not five digits", QString::number(r.far.malformed()));
 }
 
@@ -441,6 +444,22 @@ void scripts(const QString& program, int runs) {
     row("one-shot run, start to exit (ms, max)", num(percentile(oneShot, 1.0), 1));
     row("one-shot runs delivering exactly their frame",
         QStringLiteral("%1 / %2").arg(delivered).arg(runs));
+
+    // --hold keeps sending on its own timer until SIGTERM.
+    FarEnd holdEnd;
+    QProcess hold;
+    hold.start(program, {"--port", holdEnd.path(), "--mask", "4", "--hold"});
+    const int holdSeconds = std::max(2, runs / 5);
+    runFor(holdSeconds * 1000 + 50);
+    ::kill(pid_t(hold.processId()), SIGTERM);
+    hold.waitForFinished(10000);
+    const auto held = holdEnd.arrivals();
+    std::printf("\n--hold for %d s:\n", holdSeconds);
+    periodRows(held, holdSeconds * 10 + 1); // the first frame goes at once
+    row("--hold ended on SIGTERM with", QString::number(hold.exitCode()));
+    row("frames not 00004",
+        QString::number(std::count_if(held.begin(), held.end(),
+                                      [](const Arrival& x) { return x.frame != "00004"; })));
 
 #ifdef RELAIS_HAVE_DBUS
     QDBusConnection bus = QDBusConnection::sessionBus();
