@@ -148,16 +148,13 @@ void RelayWindow::wireEvents() {
     // after its first one.)
     for (int k = 1; k <= kRelayCount; ++k) {
         connect(relayButton(k), &QPushButton::clicked, this, [this, k] { relayClicked(k); });
+        connect(relayButton(k), &GraphicalButton::backColorChanged, this,
+                &RelayWindow::stateChanged);
     }
     connect(startStopButton_, &QPushButton::clicked, this, &RelayWindow::startStopClicked);
     connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(resendButton_, &QPushButton::clicked, this, &RelayWindow::resendLastFrame);
     connect(&tickTimer_, &QTimer::timeout, this, &RelayWindow::tick);
-
-    for (int k = 1; k <= kRelayCount; ++k) {
-        connect(relayButton(k), &GraphicalButton::backColorChanged, this,
-                &RelayWindow::stateChanged);
-    }
     connect(startStopButton_, &GraphicalButton::backColorChanged, this, &RelayWindow::stateChanged);
     connect(&serial_, &QtSerialControl::lineLost, this, &RelayWindow::stateChanged);
 }
