@@ -55,7 +55,6 @@ public:
 
     std::int32_t relayValue(int relay) const { return relayValues_.at(relay - 1); }
     std::int32_t mask() const { return mask_; }
-    const QString& maskText() const { return maskText_; }
 
 private:
     void sendMaskText();

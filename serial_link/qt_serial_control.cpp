@@ -114,7 +114,6 @@ void QtSerialControl::setSettings(const QString& settings) {
         fail(kErrInvalidSettings, QStringLiteral("invalid settings \"%1\"").arg(settings));
     }
     settings_ = *parsed;
-    settingsText_ = settings;
 }
 
 void QtSerialControl::fail(int number, const QString& reason) {

@@ -20,11 +20,9 @@ public:
     ~QtSerialControl() override;
 
     void setPortNumber(int port) override;
-    int portNumber() const override { return portNumber_; }
     void setDevice(const QString& device) override;
     QString device() const override { return device_; }
     void setSettings(const QString& settings) override;
-    QString settings() const override { return settingsText_; }
     void open() override;
     void close() override;
     bool isOpen() const override;
@@ -50,7 +48,6 @@ private:
     const PortResolver& resolver_;
     QSerialPort port_;
     int portNumber_ = 1;
-    QString settingsText_ = QStringLiteral("9600,n,8,1");
     LineSettings settings_;
     QString device_;
     QString chosenDevice_;     // set by setDevice(), overrides the port number

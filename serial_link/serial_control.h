@@ -45,7 +45,6 @@ class SerialControl : public FrameSink {
 public:
     // Port 1..8 ("COM n") used by the next opening; only while closed.
     virtual void setPortNumber(int port) = 0;
-    virtual int portNumber() const = 0;
     // A device used by the next opening instead of COM n's, until the next
     // setPortNumber(); only while closed.
     virtual void setDevice(const QString& device) = 0;
@@ -54,7 +53,6 @@ public:
 
     // "baud,parity,databits,stopbits", e.g. "9600,n,8,1"; only while closed.
     virtual void setSettings(const QString& settings) = 0;
-    virtual QString settings() const = 0;
 
     // Opens the chosen port (8002, 8005, ... on failure); does nothing when open.
     virtual void open() = 0;

@@ -27,11 +27,9 @@ struct FakeSerial : relais::SerialControl {
     bool closeFails = false;
 
     void setPortNumber(int p) override { log << QStringLiteral("port=%1").arg(p); }
-    int portNumber() const override { return 0; }
     void setDevice(const QString& d) override { log << QStringLiteral("device=") + d; }
     QString device() const override { return QStringLiteral("/dev/ttyFAKE"); }
     void setSettings(const QString& s) override { log << QStringLiteral("settings=") + s; }
-    QString settings() const override { return {}; }
     void open() override {
         log << QStringLiteral("open");
         raise(openError);
