@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "frame_sender.h"
+#include "parser_texts.h"
 #include "port_listing.h"
 #include "relay_window.h"
 #include "signal_watcher.h"
@@ -23,16 +24,22 @@ using namespace relais;
 
 namespace {
 
-// The program speaks German throughout, Qt's own texts included where
-// Qt's German translation is installed.
-void setUpApplication(QCoreApplication& app, QTranslator& translator) {
+// The program speaks German throughout: Qt's own texts where Qt's German
+// translation is installed, the command line's help in any case.
+struct Translators {
+    QTranslator qt;
+    ParserTexts parser;
+};
+
+void setUpApplication(QCoreApplication& app, Translators& translators) {
     QCoreApplication::setApplicationName(QStringLiteral("relaiskarte"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RELAIS_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Korvander"));
-    if (translator.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
-                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        app.installTranslator(&translator);
+    if (translators.qt.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        app.installTranslator(&translators.qt);
     }
+    app.installTranslator(&translators.parser); // installed last, asked first
 }
 
 int runCommand(const Invocation& invocation) {
@@ -85,8 +92,8 @@ int runCommand(const Invocation& invocation) {
 int main(int argc, char** argv) {
     if (argc > 1) {
         QCoreApplication app(argc, argv);
-        QTranslator translator;
-        setUpApplication(app, translator);
+        Translators translators;
+        setUpApplication(app, translators);
         const Invocation invocation = parseCommandLine(QCoreApplication::arguments());
         if (invocation.action != Invocation::Action::Window) {
             return runCommand(invocation);
@@ -94,8 +101,8 @@ int main(int argc, char** argv) {
     }
 
     QApplication app(argc, argv);
-    QTranslator translator;
-    setUpApplication(app, translator);
+    Translators translators;
+    setUpApplication(app, translators);
     QGuiApplication::setDesktopFileName(QStringLiteral("relaiskarte"));
     SystemPortResolver resolver;
     RelayWindow window(resolver);

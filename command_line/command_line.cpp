@@ -14,7 +14,7 @@ const QString kDescription = QStringLiteral(
     "Schaltet die sechzehn Relais der Relaiskarte. Ohne Argumente öffnet sich das Fenster.\n"
     "\n"
     "  relaiskarte --ports                          zeigt, welches Gerät COM 1 bis COM 8 ist\n"
-    "  relaiskarte --port COM 1 --relays 3,16       sendet das Muster einmal\n"
+    "  relaiskarte --port \"COM 1\" --relays 3,16     sendet das Muster einmal\n"
     "  relaiskarte --port /dev/ttyUSB0 --mask 4 --hold\n"
     "                                               sendet alle 100 ms bis SIGINT/SIGTERM\n"
     "  relaiskarte --relays 1,2                     setzt das Muster im laufenden Fenster\n"
@@ -93,11 +93,13 @@ Invocation parseCommandLine(const QStringList& arguments) {
     Invocation result;
     if (parser.isSet(help)) {
         result.action = Invocation::Action::Help;
-        // The usage line names the program, not the path it was started by.
+        // The usage line names the program, not the path it was started by
+        // (the parser takes that from the application, not from `arguments`).
         result.text = parser.helpText();
-        const qsizetype at = result.text.indexOf(arguments.value(0));
-        if (at >= 0 && !arguments.value(0).isEmpty()) {
-            result.text.replace(at, arguments.value(0).size(), QStringLiteral("relaiskarte"));
+        const QString startedAs = QCoreApplication::arguments().value(0);
+        const qsizetype at = result.text.indexOf(startedAs);
+        if (at >= 0 && !startedAs.isEmpty()) {
+            result.text.replace(at, startedAs.size(), QStringLiteral("relaiskarte"));
         }
         return result;
     }

@@ -29,8 +29,9 @@ int sendFrames(const PortSpec& port, quint16 mask, bool hold, QTextStream& err) 
         serial.discardPending();
         if (!hold) {
             if (!serial.drain(5000)) {
-                throw CommError(kErrLineLost, serial.device(),
-                                QStringLiteral("the frame did not leave the port"));
+                throw CommError(
+                    kErrLineLost, serial.device(),
+                    QStringLiteral("Das Telegramm hat die Schnittstelle nicht verlassen"));
             }
             serial.close();
             return kExitOk;

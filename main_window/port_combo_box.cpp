@@ -81,6 +81,14 @@ void PortComboBox::showDevice(const QString& device) {
     chosenIndex_ = -1;
 }
 
+void PortComboBox::restore(const Shown& shown) {
+    setCurrentIndex(shown.current);
+    setEditText(shown.text);
+    lineEdit()->setCursorPosition(0);
+    chosenIndex_ = shown.chosen;
+    typed_ = shown.typed;
+}
+
 void PortComboBox::showPopup() {
     refreshToolTips(); // devices come and go
     typed_ = false;

@@ -23,6 +23,17 @@ public:
     // Shows a device that has no entry; nothing is chosen then.
     void showDevice(const QString& device);
 
+    // What the field shows and which entry is chosen, to put back after a
+    // start that failed.
+    struct Shown {
+        int current = -1;
+        QString text;
+        int chosen = -1;
+        bool typed = false;
+    };
+    Shown shown() const { return {currentIndex(), currentText(), chosenIndex_, typed_}; }
+    void restore(const Shown& shown);
+
 protected:
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -169,6 +169,7 @@ void RelayWindow::startOn(const PortSpec& port) {
     if (isRunning()) {
         return;
     }
+    const PortComboBox::Shown before = portList_->shown();
     if (port.number > 0) {
         portList_->choose(port.number - 1);
         serial_.setPortNumber(port.number);
@@ -176,7 +177,12 @@ void RelayWindow::startOn(const PortSpec& port) {
         portList_->showDevice(port.device);
         serial_.setDevice(port.device);
     }
-    link_->start();
+    try {
+        link_->start();
+    } catch (const CommError&) {
+        portList_->restore(before); // the field shows no port that is not in use
+        throw;
+    }
 }
 
 void RelayWindow::tick() {

@@ -4,7 +4,11 @@
 
 #include "command_line.h"
 #include "line_settings.h"
+#include "parser_texts.h"
 
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace relais;
@@ -73,13 +77,54 @@ private slots:
         QVERIFY(!result.text.contains(QLatin1Char('\n')));
     }
 
-    void helpNamesEveryOptionAndExitCode() {
-        const Invocation help = parseCommandLine({"relaiskarte", "--help"});
+    // German whether or not Qt's translation is installed (none is loaded
+    // here), and naming every option and exit code.
+    void helpIsGermanAndComplete() {
+        ParserTexts german;
+        QCoreApplication::installTranslator(&german);
+        const Invocation help = parseCommandLine({"/usr/bin/relaiskarte", "--help"});
+        QCoreApplication::removeTranslator(&german);
         QCOMPARE(help.action, Action::Help);
-        for (const char* word : {"--ports", "--port", "--relays", "--mask", "--hold", "--version",
-                                 "7 Verbindung unterbrochen"}) {
-            QVERIFY2(help.text.contains(QLatin1String(word)), word);
+        QVERIFY2(help.text.startsWith(QStringLiteral("Aufruf: relaiskarte [Optionen]\n")),
+                 qPrintable(help.text));
+        for (const char* word :
+             {"Optionen:", "Zeigt Hilfe zu den Kommandozeilenoptionen an.", "--ports", "--port",
+              "--relays", "--mask", "--hold", "--version", "7 Verbindung unterbrochen"}) {
+            QVERIFY2(help.text.contains(QString::fromUtf8(word)), word);
         }
+        for (const char* english : {"Usage", "Options:", "Displays"}) {
+            QVERIFY2(!help.text.contains(QLatin1String(english)), english);
+        }
+    }
+
+    // Every example in the help (and so in the man page made from it) and in
+    // the README parses as printed, quotes and all.
+    void examplesRunAsPrinted_data() {
+        QTest::addColumn<QString>("line");
+        // A command starts a line or a `code span`, and ends at the span's
+        // end, a comment or a gap of two blanks before its description.
+        static const QRegularExpression command(
+            QStringLiteral("(?:^[ \\t]*|`)(relaiskarte --[^`#\\n]*?)(?:  |`|#|$)"),
+            QRegularExpression::MultilineOption);
+        int row = 0;
+        const auto examplesIn = [&](const QString& text) {
+            for (auto it = command.globalMatch(text); it.hasNext();) {
+                const QString line = it.next().captured(1).trimmed();
+                QTest::addRow("%d: %s", ++row, qPrintable(line)) << line;
+            }
+        };
+        examplesIn(parseCommandLine({"relaiskarte", "--help"}).text);
+        QFile readme(QStringLiteral(README_PATH));
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        examplesIn(QString::fromUtf8(readme.readAll()));
+        QVERIFY(row >= 10);
+    }
+    void examplesRunAsPrinted() {
+        QFETCH(QString, line);
+        const QStringList args = QProcess::splitCommand(line);
+        const Invocation result = parseCommandLine(args);
+        QVERIFY2(result.action != Action::Error, qPrintable(result.text));
+        QVERIFY(result.action != Action::Window);
     }
 
     void settings_data() {

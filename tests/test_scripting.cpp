@@ -9,6 +9,7 @@
 #include "messages.h"
 #include "relay_bus_object.h"
 
+#include <QComboBox>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QProcess>
@@ -164,6 +165,8 @@ private slots:
         const QDBusMessage missing = call(client, "Start", {"/dev/ttyNoSuchDevice7"});
         QCOMPARE(missing.errorName(), bus::kInterface + ".Error.PortNotFound");
         QCOMPARE(missing.errorMessage(), messages::kPortNotFound);
+        auto* portList = window.findChild<QComboBox*>("Combo1");
+        QCOMPARE(portList->currentText(), QStringLiteral("COM Auswahl")); // as before the call
         QCOMPARE(busProperty(client, "Relays").toUInt(), 4u);
         QVERIFY(!busProperty(client, "Running").toBool());
 
