@@ -100,6 +100,12 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Qt looks once, at start, whether a screen reader wants the program;
+    // one started later (the first time a user turns it on, say) would find
+    // it silent. So the window is always ready for one.
+    if (!qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    }
     QApplication app(argc, argv);
     Translators translators;
     setUpApplication(app, translators);

@@ -3,8 +3,10 @@
 #include "messages.h"
 #include "texts.h"
 
+#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScrollBar>
 
 namespace relais {
 
@@ -18,10 +20,22 @@ PortComboBox::PortComboBox(const PortResolver& resolver, QWidget* parent)
     }
     setCurrentIndex(-1);
     setEditText(texts::kPortPrompt);
+    // Eight entries never need the list's scroll bars; their holders are
+    // disabled for good. Otherwise disabling the port list while the link
+    // runs reaches them too, and assistive technology that follows the change
+    // asks the list (a table to it) about children it does not count, which
+    // Qt answers with a warning each time.
+    view()->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view()->horizontalScrollBar()->parentWidget()->setEnabled(false);
+    view()->verticalScrollBar()->parentWidget()->setEnabled(false);
     // The field is narrow for the prompt in common desktop fonts: give the
     // text the edit's own margin, and show it from its start.
     lineEdit()->setTextMargins(-2, 0, 0, 0);
     lineEdit()->setCursorPosition(0);
+    // Its own name, not its text; the text is its value.
+    setAccessibleName(texts::kPortListName);
+    lineEdit()->setAccessibleName(texts::kPortListName);
     // The combo also "activates" an entry whose text was typed, when Return
     // is pressed or the field loses the focus; only list choices count here.
     connect(this, &QComboBox::activated, this, [this](int index) {
@@ -32,7 +46,15 @@ PortComboBox::PortComboBox(const PortResolver& resolver, QWidget* parent)
     connect(lineEdit(), &QLineEdit::textEdited, this, [this] {
         typed_ = true;
         chosenIndex_ = -1;
+        device_.clear();
     });
+    connect(this, &QComboBox::activated, this, [this] { device_.clear(); });
+}
+
+void PortComboBox::focusInEvent(QFocusEvent* event) {
+    QComboBox::focusInEvent(event);
+    // No selected text: a screen reader would read the prompt as "selected".
+    lineEdit()->deselect();
 }
 
 void PortComboBox::focusOutEvent(QFocusEvent* event) {
@@ -70,6 +92,7 @@ void PortComboBox::refreshToolTips() {
 
 void PortComboBox::choose(int index) {
     typed_ = false;
+    device_.clear();
     setCurrentIndex(index);
     chosenIndex_ = index;
 }
@@ -79,6 +102,7 @@ void PortComboBox::showDevice(const QString& device) {
     setEditText(device);
     lineEdit()->setCursorPosition(0);
     chosenIndex_ = -1;
+    device_ = device;
 }
 
 void PortComboBox::restore(const Shown& shown) {
@@ -87,6 +111,7 @@ void PortComboBox::restore(const Shown& shown) {
     lineEdit()->setCursorPosition(0);
     chosenIndex_ = shown.chosen;
     typed_ = shown.typed;
+    device_ = shown.device;
 }
 
 void PortComboBox::showPopup() {

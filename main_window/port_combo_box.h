@@ -15,6 +15,7 @@ class PortComboBox : public QComboBox, public PortList {
 public:
     PortComboBox(const PortResolver& resolver, QWidget* parent = nullptr);
     int chosenIndex() const override { return chosenIndex_; }
+    QString chosenDevice() const override { return device_; }
     void setEnabled(bool enabled) override { QComboBox::setEnabled(enabled); }
     void showPopup() override;
 
@@ -30,11 +31,13 @@ public:
         QString text;
         int chosen = -1;
         bool typed = false;
+        QString device;
     };
-    Shown shown() const { return {currentIndex(), currentText(), chosenIndex_, typed_}; }
+    Shown shown() const { return {currentIndex(), currentText(), chosenIndex_, typed_, device_}; }
     void restore(const Shown& shown);
 
 protected:
+    void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
@@ -46,6 +49,7 @@ private:
     const PortResolver& resolver_;
     int chosenIndex_ = -1;
     bool typed_ = false; // the field holds typed text, not a list choice
+    QString device_;     // a device shown by a script instead of an entry
 };
 
 } // namespace relais

@@ -4,12 +4,14 @@
 #include "window_accessibility.h"
 #include "window_layout.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGroupBox>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -91,6 +93,7 @@ void RelayWindow::createControls(const PortResolver& resolver) {
         }
         case ControlRole::RelayFrame:
             w = frame = new QGroupBox(control.text, parent);
+            w->setAccessibleName(texts::kFrameName); // the title's arrow reads badly
             break;
         case ControlRole::Relay: {
             auto* button = new GraphicalButton(kGreen, texts::kRelayOn, texts::kRelayOff, parent);
@@ -115,12 +118,25 @@ void RelayWindow::createControls(const PortResolver& resolver) {
             // Its tooltips are filled when the list opens: asking the system for
             // its ports takes longer than the rest of the start-up.
             w = portList_ = new PortComboBox(resolver, parent);
+            {
+                // Qt names a combo box by its text here; assistive technology
+                // takes the name of a labelling buddy before that. Unseen: the
+                // window shows no label there.
+                auto* name = new QLabel(texts::kPortListName, parent);
+                name->setObjectName(QStringLiteral("PortListName"));
+                name->setBuddy(w);
+                name->hide();
+            }
             break;
         case ControlRole::MaskLabel:
             w = maskLabel_ = new QLabel(control.text, parent);
+            // A fixed name: a label without one tells assistive technology
+            // of every new text, and this one gets one every tick.
+            w->setAccessibleName(control.name);
             break;
         case ControlRole::LengthLabel:
             w = lengthLabel_ = new QLabel(control.text, parent);
+            w->setAccessibleName(control.name);
             break;
         }
         if (auto* button = qobject_cast<QPushButton*>(w)) {
@@ -134,6 +150,8 @@ void RelayWindow::createControls(const PortResolver& resolver) {
             tabOrder.emplace_back(control.tabIndex, w);
         }
     }
+
+    announcer_ = new Announcer(this);
 
     std::sort(tabOrder.begin(), tabOrder.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -151,12 +169,45 @@ void RelayWindow::wireEvents() {
         connect(relayButton(k), &GraphicalButton::backColorChanged, this,
                 &RelayWindow::stateChanged);
     }
+    connect(this, &RelayWindow::stateChanged, this, &RelayWindow::scheduleAnnouncement);
     connect(startStopButton_, &QPushButton::clicked, this, &RelayWindow::startStopClicked);
     connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(resendButton_, &QPushButton::clicked, this, &RelayWindow::resendLastFrame);
     connect(&tickTimer_, &QTimer::timeout, this, &RelayWindow::tick);
     connect(startStopButton_, &GraphicalButton::backColorChanged, this, &RelayWindow::stateChanged);
     connect(&serial_, &QtSerialControl::lineLost, this, &RelayWindow::stateChanged);
+}
+
+void RelayWindow::scheduleAnnouncement() {
+    if (!announcementPending_) {
+        announcementPending_ = true;
+        QTimer::singleShot(0, this, &RelayWindow::announceChanges);
+    }
+}
+
+void RelayWindow::announceChanges() {
+    announcementPending_ = false;
+    const quint16 relays = this->relays();
+    const bool running = startStopButton_->backColor() == kRed;
+    QList<int> on;
+    QList<int> off;
+    for (int k = 1; k <= kRelayCount; ++k) {
+        const bool now = relays & relayWeight(k);
+        if (now != bool(announcedRelays_ & relayWeight(k))) {
+            (now ? on : off) << k;
+        }
+    }
+    const std::optional<bool> link =
+        running != announcedRunning_ ? std::optional<bool>(running) : std::nullopt;
+    announcedRelays_ = relays;
+    announcedRunning_ = running;
+    // A message box in front speaks for itself.
+    if (QApplication::activeModalWidget() == nullptr) {
+        const QString text = changeAnnouncement(on, off, link);
+        if (!text.isEmpty()) {
+            announcer_->announce(text);
+        }
+    }
 }
 
 void RelayWindow::setRelays(quint16 mask) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "announcer.h"
 #include "color_buttons.h"
 #include "link_control.h"
 #include "port_combo_box.h"
@@ -62,6 +63,10 @@ private:
         return static_cast<GraphicalButton*>(relayButtons_[relay - 1]);
     }
     void wireEvents();
+    // Says what changed since the last announcement, once the event that
+    // changed it is done (so that a pattern set at once is heard at once).
+    void scheduleAnnouncement();
+    void announceChanges();
 
     QtSerialControl serial_;
     QTimer tickTimer_;
@@ -72,6 +77,10 @@ private:
     PortComboBox* portList_ = nullptr;
     QLabel* maskLabel_ = nullptr;
     QLabel* lengthLabel_ = nullptr;
+    Announcer* announcer_ = nullptr;
+    quint16 announcedRelays_ = 0;
+    bool announcedRunning_ = false;
+    bool announcementPending_ = false;
 
     std::unique_ptr<LabelCaption> maskCaption_;
     std::unique_ptr<LabelCaption> lengthCaption_;

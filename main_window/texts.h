@@ -27,5 +27,7 @@ inline const QString kRelayOff = QStringLiteral("ausgeschaltet");
 inline const QString kLinkRunning = QStringLiteral("Verbindung läuft");
 inline const QString kLinkStopped = QStringLiteral("Verbindung gestoppt");
 inline const QString kLogoName = QStringLiteral("Logo Korvander");
+inline const QString kFrameName = QStringLiteral("C-Control II, Relais 1 bis 16");
+inline const QString kPortListName = QStringLiteral("Schnittstelle");
 
 } // namespace relais::texts

@@ -1,5 +1,6 @@
 #include "window_accessibility.h"
 
+#include "announcer.h"
 #include "window_layout.h"
 
 #include <QAccessibleWidget>
@@ -50,6 +51,7 @@ QAccessibleInterface* windowFactory(const QString&, QObject* object) {
 void installWindowAccessibility() {
     static const bool installed = [] {
         QAccessible::installFactory(windowFactory);
+        QAccessible::installFactory(announcerAccessible);
         return true;
     }();
     Q_UNUSED(installed);

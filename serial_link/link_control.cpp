@@ -43,6 +43,11 @@ void LinkControl::startStopClicked() {
                 openAndRun();
             }
         }
+        if (!serial_.isOpen() && startStopButton_.backColor() == kButtonFace &&
+            portList_.chosenIndex() < 0 && !portList_.chosenDevice().isEmpty()) {
+            serial_.setDevice(portList_.chosenDevice());
+            openAndRun();
+        }
         const Color color = startStopButton_.backColor();
         const bool open = serial_.isOpen();
         if (open && clickCount_ == 1 && color == kRed) {

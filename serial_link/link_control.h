@@ -19,6 +19,9 @@ public:
     virtual ~PortList() = default;
     // Index of the chosen entry ("COM 1" is 0), -1 while none is chosen.
     virtual int chosenIndex() const = 0;
+    // A device chosen other than from the list (by a script), used while
+    // no entry is chosen; empty if none.
+    virtual QString chosenDevice() const { return {}; }
     virtual void setEnabled(bool enabled) = 0;
 };
 

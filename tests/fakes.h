@@ -58,7 +58,9 @@ struct FakeSerial : relais::SerialControl {
 struct FakePortList : relais::PortList {
     int index = -1;
     bool enabled = true;
+    QString device;
     int chosenIndex() const override { return index; }
+    QString chosenDevice() const override { return device; }
     void setEnabled(bool e) override { enabled = e; }
 };
 

@@ -166,6 +166,22 @@ private slots:
         QVERIFY(!r.messages.timerRanBehindBox);
     }
 
+    // A device a script started on stays in the field; "Start/Stop" starts
+    // there again, and stops as ever.
+    void startStopOnAShownDevice() {
+        Rig r;
+        r.portList.device = QStringLiteral("/dev/pts/9");
+        r.link.startStopClicked();
+        QCOMPARE(r.serial.log, (QStringList{"device=/dev/pts/9", "settings=9600,n,8,1", "open"}));
+        QVERIFY(r.running());
+        r.link.startStopClicked();
+        QVERIFY(r.stopped());
+        r.serial.openError = kErrPortNotFound;
+        r.link.startStopClicked();
+        QCOMPARE(r.messages.texts, QStringList{kBox + messages::kPortNotFound});
+        QVERIFY(r.stopped());
+    }
+
     void clickCountSaturates() {
         Rig r;
         for (int i = 0; i < 40000; ++i) {

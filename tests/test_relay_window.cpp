@@ -75,7 +75,7 @@ private slots:
         row("Picture1", "Form1", "", {16, 16, 89, 425}, true, QAccessible::Graphic,
             "Logo Korvander", false);
         row("Frame1", "Form1", "C-Control II --> Relais 1-16", {136, 16, 337, 193}, true,
-            QAccessible::Grouping, "C-Control II --> Relais 1-16", false);
+            QAccessible::Grouping, "C-Control II, Relais 1 bis 16", false);
         row("Command3", "Frame1", "Relais-1", {32, 24, 57, 33}, true, toggle, "Relais-1", true);
         row("Command6", "Frame1", "Relais-4", {32, 144, 57, 33}, true, toggle, "Relais-4", true);
         row("Command7", "Frame1", "Relais-5", {104, 24, 57, 33}, true, toggle, "Relais-5", true);
@@ -242,6 +242,40 @@ private slots:
         QCOMPARE(
             QAccessible::queryAccessibleInterface(r.startStop())->text(QAccessible::Description),
             QStringLiteral("Verbindung gestoppt"));
+    }
+
+    // What a screen reader is told of changes, whatever made them, once per
+    // event: what each change means, and nothing for a change undone at once.
+    void announcementsSayWhatChanged() {
+        Rig r;
+        QStringList said;
+        connect(r.window.findChild<Announcer*>(), &Announcer::announced, this,
+                [&](const QString& text) { said << text; });
+        const auto settle = [] { QCoreApplication::processEvents(); };
+        r.window.setRelays(0b111);
+        settle();
+        r.window.setRelay(2, false);
+        r.window.setRelay(2, true); // undone in the same event
+        settle();
+        r.window.setRelays(0b1001);
+        settle();
+        r.click("Command18");
+        settle();
+        r.window.startOn(PortSpec{0, r.pty.path()});
+        settle();
+        r.window.stop();
+        settle();
+        QCOMPARE(said, QStringList({"Relais 1, 2 und 3 eingeschaltet",
+                                    "Relais 4 eingeschaltet, Relais 2 und 3 ausgeschaltet",
+                                    "Relais 16 eingeschaltet", "Verbindung läuft",
+                                    "Verbindung gestoppt"}));
+
+        // The port list is named by a label of its own, its value the port.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(r.portList());
+        const auto labels = list->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->text(QAccessible::Name), QStringLiteral("Schnittstelle"));
+        QCOMPARE(list->text(QAccessible::Value), r.pty.path());
     }
 
     void typedTextChoosesNoPort() {
