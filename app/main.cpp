@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "frame_sender.h"
+#include "mqtt_bridge.h"
 #include "parser_texts.h"
 #include "port_listing.h"
 #include "relay_window.h"
@@ -57,12 +58,17 @@ int runCommand(const Invocation& invocation) {
         out << portListing() << Qt::flush;
         return kExitOk;
     case Invocation::Action::Send:
-        return sendFrames(invocation.port, invocation.mask, false, err);
+        return sendFrames(invocation.port, invocation.mask, err);
     case Invocation::Action::Hold: {
+        Invocation hold = invocation;
+        if (const auto error = loadCredentials(hold)) {
+            err << *error << Qt::endl;
+            return kExitUsage;
+        }
         SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
         QObject::connect(&watcher, &SignalWatcher::received, QCoreApplication::instance(),
                          &QCoreApplication::quit);
-        return sendFrames(invocation.port, invocation.mask, true, err);
+        return holdRelays(hold, err);
     }
     case Invocation::Action::SendToWindow: {
 #ifdef RELAIS_HAVE_DBUS
@@ -90,13 +96,18 @@ int runCommand(const Invocation& invocation) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) {
+    Invocation invocation;
+    {
         QCoreApplication app(argc, argv);
         Translators translators;
         setUpApplication(app, translators);
-        const Invocation invocation = parseCommandLine(QCoreApplication::arguments());
+        invocation = parseCommandLine(QCoreApplication::arguments());
         if (invocation.action != Invocation::Action::Window) {
             return runCommand(invocation);
+        }
+        if (const auto error = loadCredentials(invocation)) {
+            QTextStream(stderr) << *error << Qt::endl;
+            return kExitUsage;
         }
     }
 
@@ -116,6 +127,14 @@ int main(int argc, char** argv) {
     auto* busObject = new RelayBusObject(window);
     busObject->publish(QDBusConnection::sessionBus());
 #endif
+    // The broker, when asked for: its lines go to standard error (the
+    // journal), never into a box.
+    QTextStream log(stderr);
+    std::unique_ptr<mqtt::Bridge> bridge;
+    if (invocation.mqtt) {
+        bridge = std::make_unique<mqtt::Bridge>(window, invocation.mqttOptions, log);
+        bridge->start();
+    }
     // At logout or when killed politely: close as "Beenden" does.
     SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
     QObject::connect(&watcher, &SignalWatcher::received, &app, [] {

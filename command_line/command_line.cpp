@@ -1,10 +1,15 @@
 #include "command_line.h"
 
+#include "mqtt_topics.h"
+
 #include "relay_panel.h"
 #include "serial_control.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
 
 namespace relais {
 
@@ -18,6 +23,8 @@ const QString kDescription = QStringLiteral(
     "  relaiskarte --port /dev/ttyUSB0 --mask 4 --hold\n"
     "                                               sendet alle 100 ms bis SIGINT/SIGTERM\n"
     "  relaiskarte --relays 1,2                     setzt das Muster im laufenden Fenster\n"
+    "  relaiskarte --port \"COM 1\" --hold --mqtt mqtt://localhost\n"
+    "                                               schaltet die Relais über einen MQTT-Broker\n"
     "\n"
     "Rückgabewerte: 0 erledigt, 1 das Fenster lehnt ab, 2 falsche Eingabe oder kein Fenster,\n"
     "3 Schnittstelle nicht vorhanden, 4 bereits verwendet, 5 keine Berechtigung,\n"
@@ -85,7 +92,38 @@ Invocation parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption hold(
         QStringLiteral("hold"),
         QStringLiteral("Sendet weiter alle 100 ms, bis SIGINT oder SIGTERM kommt."));
-    parser.addOptions({ports, port, relays, mask, hold});
+    const QCommandLineOption mqtt(
+        QStringLiteral("mqtt"),
+        QStringLiteral("Verbindet mit einem MQTT-Broker: mqtt://host[:port] oder "
+                       "mqtts://host[:port] (im Fenster oder mit --hold)."),
+        QStringLiteral("URL"));
+    const QCommandLineOption mqttName(
+        QStringLiteral("mqtt-name"),
+        QStringLiteral("Name des Geräts in den Themen (relaiskarte/NAME/…); sonst Rechner und "
+                       "Schnittstelle."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption mqttCredentials(
+        QStringLiteral("mqtt-credentials"),
+        QStringLiteral("Datei mit Benutzer und Passwort (zwei Zeilen, nur für den Eigentümer "
+                       "lesbar)."),
+        QStringLiteral("DATEI"));
+    const QCommandLineOption mqttCaFile(
+        QStringLiteral("mqtt-cafile"),
+        QStringLiteral("Zertifizierungsstelle für mqtts:// statt der des Systems."),
+        QStringLiteral("DATEI"));
+    const QCommandLineOption discoveryPrefix(
+        QStringLiteral("mqtt-discovery-prefix"),
+        QStringLiteral("Präfix der Home-Assistant-Erkennung (Vorgabe: homeassistant)."),
+        QStringLiteral("PRÄFIX"));
+    const QCommandLineOption noDiscovery(
+        QStringLiteral("no-mqtt-discovery"),
+        QStringLiteral("Meldet das Gerät nicht bei Home Assistant an."));
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("Einstellungsdatei (sonst liest das Fenster die des Benutzers)."),
+        QStringLiteral("DATEI"));
+    parser.addOptions({ports, port, relays, mask, hold, mqtt, mqttName, mqttCredentials, mqttCaFile,
+                       discoveryPrefix, noDiscovery, config});
 
     if (!parser.parse(arguments)) {
         return failure(parser.errorText());
@@ -113,19 +151,64 @@ Invocation parseCommandLine(const QStringList& arguments) {
         return failure(QStringLiteral("Unerwartetes Argument »%1«.")
                            .arg(parser.positionalArguments().first()));
     }
-    for (const QCommandLineOption* single : {&port, &relays, &mask}) {
+    for (const QCommandLineOption* single :
+         {&port, &relays, &mask, &mqtt, &mqttName, &mqttCredentials, &mqttCaFile, &config}) {
         if (parser.values(*single).size() > 1) {
             return failure(
                 QStringLiteral("--%1 darf nur einmal stehen.").arg(single->names().first()));
         }
     }
     if (parser.isSet(ports)) {
-        if (parser.isSet(port) || parser.isSet(relays) || parser.isSet(mask) ||
-            parser.isSet(hold)) {
+        if (parser.optionNames().size() > 1) {
             return failure(QStringLiteral("--ports steht allein."));
         }
         result.action = Invocation::Action::ListPorts;
         return result;
+    }
+
+    // The settings file fills in what the command line leaves out: the one
+    // named, or the user's for the window.
+    const bool forWindow =
+        !parser.isSet(port) && !parser.isSet(hold) && !parser.isSet(relays) && !parser.isSet(mask);
+    StoredSettings stored;
+    if (parser.isSet(config)) {
+        const auto read = readSettings(parser.value(config));
+        if (!read) {
+            return failure(
+                QStringLiteral("Einstellungsdatei »%1« nicht lesbar.").arg(parser.value(config)));
+        }
+        stored = *read;
+    } else if (forWindow && QFileInfo::exists(userSettingsPath())) {
+        stored = readSettings(userSettingsPath()).value_or(StoredSettings{});
+    }
+    const auto pick = [&](const QCommandLineOption& option, const QString& fallback) {
+        return parser.isSet(option) ? parser.value(option) : fallback;
+    };
+    const QString portText = pick(port, parser.isSet(hold) ? stored.port : QString());
+    const QString url = pick(mqtt, stored.mqttUrl);
+    if (!url.isEmpty()) {
+        if (!forWindow && !parser.isSet(hold)) {
+            return failure(QStringLiteral("--mqtt gilt im Fenster oder mit --hold."));
+        }
+        result.mqtt = true;
+        if (const auto error = mqtt::parseBrokerUrl(url, result.mqttOptions)) {
+            return failure(*error);
+        }
+        result.mqttOptions.name = mqtt::topicSafe(
+            pick(mqttName,
+                 stored.mqttName.isEmpty() ? mqtt::defaultDeviceName(portText) : stored.mqttName));
+        result.mqttOptions.caFile = pick(mqttCaFile, stored.mqttCaFile);
+        result.mqttCredentialsFile = pick(mqttCredentials, stored.mqttCredentials);
+        const bool discovery = !parser.isSet(noDiscovery) && stored.discovery;
+        result.mqttOptions.discoveryPrefix =
+            discovery ? pick(discoveryPrefix, stored.discoveryPrefix.isEmpty()
+                                                  ? QStringLiteral("homeassistant")
+                                                  : stored.discoveryPrefix)
+                      : QString();
+    } else if (parser.isSet(mqttName) || parser.isSet(mqttCredentials) ||
+               parser.isSet(mqttCaFile) || parser.isSet(discoveryPrefix) ||
+               parser.isSet(noDiscovery)) {
+        return failure(QStringLiteral("Die MQTT-Optionen brauchen --mqtt."));
     }
     if (parser.isSet(relays) && parser.isSet(mask)) {
         return failure(QStringLiteral("--relays und --mask schließen einander aus."));
@@ -147,10 +230,11 @@ Invocation parseCommandLine(const QStringList& arguments) {
                                .arg(parser.value(mask)));
         }
         result.mask = quint16(value);
-    } else if (parser.isSet(port) || parser.isSet(hold)) {
+    } else if ((parser.isSet(port) || parser.isSet(hold)) && !(parser.isSet(hold) && result.mqtt)) {
+        // (With a broker, --hold may start with all relays off.)
         return failure(QStringLiteral("Es fehlt --relays oder --mask."));
     }
-    if (!parser.isSet(port)) {
+    if (portText.isEmpty()) {
         if (parser.isSet(hold)) {
             return failure(QStringLiteral("--hold braucht --port."));
         }
@@ -159,15 +243,36 @@ Invocation parseCommandLine(const QStringList& arguments) {
                             : Invocation::Action::Window;
         return result;
     }
-    const auto requested = parsePortSpec(parser.value(port));
+    const auto requested = parsePortSpec(portText);
     if (!requested) {
         return failure(QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8 "
                                       "oder ein Gerätepfad.")
-                           .arg(parser.value(port)));
+                           .arg(portText));
     }
     result.port = *requested;
     result.action = parser.isSet(hold) ? Invocation::Action::Hold : Invocation::Action::Send;
     return result;
+}
+
+std::optional<StoredSettings> readSettings(const QString& path) {
+    if (!QFileInfo(path).isReadable()) {
+        return std::nullopt;
+    }
+    QSettings file(path, QSettings::IniFormat);
+    StoredSettings s;
+    s.port = file.value(QStringLiteral("link/port")).toString();
+    s.mqttUrl = file.value(QStringLiteral("mqtt/url")).toString();
+    s.mqttName = file.value(QStringLiteral("mqtt/name")).toString();
+    s.mqttCredentials = file.value(QStringLiteral("mqtt/credentials")).toString();
+    s.mqttCaFile = file.value(QStringLiteral("mqtt/cafile")).toString();
+    s.discoveryPrefix = file.value(QStringLiteral("mqtt/discovery_prefix")).toString();
+    s.discovery = file.value(QStringLiteral("mqtt/discovery"), true).toBool();
+    return s;
+}
+
+QString userSettingsPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/relaiskarte.conf");
 }
 
 } // namespace relais

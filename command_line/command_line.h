@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge_options.h"
 #include "port_resolver.h"
 
 #include <QString>
@@ -29,7 +30,27 @@ struct Invocation {
     PortSpec port;
     quint16 mask = 0;
     QString text; // the help text, or the one-line error
+    // The broker to join (window or --hold), from the command line or the
+    // settings file; credentials are read from their file when it runs.
+    bool mqtt = false;
+    mqtt::BridgeOptions mqttOptions;
+    QString mqttCredentialsFile;
 };
+
+// What a settings file may hold (INI: [link] port, [mqtt] url, name,
+// credentials, cafile, discovery_prefix, discovery).
+struct StoredSettings {
+    QString port;
+    QString mqttUrl;
+    QString mqttName;
+    QString mqttCredentials;
+    QString mqttCaFile;
+    QString discoveryPrefix;
+    bool discovery = true;
+};
+std::optional<StoredSettings> readSettings(const QString& path);
+// The user's settings file, read by the window.
+QString userSettingsPath();
 
 // Parses the program's arguments (the program name first). Needs a
 // QCoreApplication for the help and version texts.

@@ -1,22 +1,20 @@
 #include "frame_sender.h"
 
+#include "headless_relays.h"
+#include "mqtt_bridge.h"
+
 #include "link_control.h"
 #include "qt_serial_control.h"
 #include "relay_panel.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 namespace relais {
 
-int sendFrames(const PortSpec& port, quint16 mask, bool hold, QTextStream& err) {
+int sendFrames(const PortSpec& port, quint16 mask, QTextStream& err) {
     SystemPortResolver resolver;
     QtSerialControl serial(resolver);
     const QByteArray frame = commandFrame(QString::number(mask));
-    const auto report = [&](const CommError& error) {
-        err << messageFor(error) << Qt::endl;
-        return exitCodeFor(error.number());
-    };
     try {
         if (port.number > 0) {
             serial.setPortNumber(port.number);
@@ -27,35 +25,55 @@ int sendFrames(const PortSpec& port, quint16 mask, bool hold, QTextStream& err) 
         serial.open();
         serial.write(frame);
         serial.discardPending();
-        if (!hold) {
-            if (!serial.drain(5000)) {
-                throw CommError(
-                    kErrLineLost, serial.device(),
-                    QStringLiteral("Das Telegramm hat die Schnittstelle nicht verlassen"));
-            }
-            serial.close();
-            return kExitOk;
+        if (!serial.drain(5000)) {
+            throw CommError(kErrLineLost, serial.device(),
+                            QStringLiteral("Das Telegramm hat die Schnittstelle nicht verlassen"));
         }
+        serial.close();
+        return kExitOk;
     } catch (const CommError& error) {
-        return report(error);
+        err << messageFor(error) << Qt::endl;
+        return exitCodeFor(error.number());
     }
+}
 
+std::optional<QString> loadCredentials(Invocation& invocation) {
+    if (!invocation.mqttCredentialsFile.isEmpty()) {
+        return mqtt::readCredentials(invocation.mqttCredentialsFile, invocation.mqttOptions);
+    }
+    invocation.mqttOptions.user = qEnvironmentVariable("RELAISKARTE_MQTT_USER");
+    invocation.mqttOptions.password = qEnvironmentVariable("RELAISKARTE_MQTT_PASSWORD");
+    return std::nullopt;
+}
+
+int holdRelays(const Invocation& invocation, QTextStream& err) {
+    SystemPortResolver resolver;
+    HeadlessRelays relays(resolver);
+    relays.setRelays(invocation.mask);
+    try {
+        relays.startOn(invocation.port);
+    } catch (const CommError& error) {
+        err << messageFor(error) << Qt::endl;
+        return exitCodeFor(error.number());
+    }
+    relays.tick(); // the first frame at once, then every 100 ms
+
+    std::unique_ptr<mqtt::Bridge> bridge;
+    if (invocation.mqtt) {
+        bridge = std::make_unique<mqtt::Bridge>(relays, invocation.mqttOptions, err);
+        bridge->start();
+    }
     int code = kExitOk;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    const auto send = [&] {
-        try {
-            serial.write(frame);
-            serial.discardPending();
-        } catch (const CommError& error) {
-            code = report(error);
-            QCoreApplication::quit();
-        }
-    };
-    QObject::connect(&timer, &QTimer::timeout, send);
-    timer.start(100);
+    QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
+        err << message << Qt::endl;
+        code = kExitLineLost;
+        QCoreApplication::quit();
+    });
     QCoreApplication::exec();
-    serial.close(); // nothing is sent on the way out
+    relays.closePort(); // nothing is sent on the way out
+    if (bridge) {
+        bridge->leave(2000); // "stopped" and "offline" reach the broker before we end
+    }
     return code;
 }
 

@@ -6,9 +6,18 @@
 
 namespace relais {
 
-// Opens the port, sends the frame for `mask` and closes the port again:
-// once, after the frame has left; or with `hold`, every 100 ms until the
-// event loop is told to quit. Messages go to `err`; returns the exit code.
-int sendFrames(const PortSpec& port, quint16 mask, bool hold, QTextStream& err);
+// Opens the port, sends the frame for `mask` once and closes the port again
+// after the frame has left. Messages go to `err`; returns the exit code.
+int sendFrames(const PortSpec& port, quint16 mask, QTextStream& err);
+
+// Keeps the link running without a window, as the window's logic does, and
+// joins the broker if the invocation names one, until the event loop is
+// told to quit or the line goes (exit code 7). Messages go to `err`.
+int holdRelays(const Invocation& invocation, QTextStream& err);
+
+// Fills in the broker's user and password from their file or from the
+// environment (RELAISKARTE_MQTT_USER, RELAISKARTE_MQTT_PASSWORD); an error
+// text when the file will not do.
+std::optional<QString> loadCredentials(Invocation& invocation);
 
 } // namespace relais

@@ -6,6 +6,7 @@
 #include "port_combo_box.h"
 #include "qt_adapters.h"
 #include "qt_serial_control.h"
+#include "relay_operations.h"
 #include "relay_panel.h"
 
 #include <QLabel>
@@ -18,7 +19,7 @@ namespace relais {
 
 // The program's one window: sixteen relay buttons, the port list,
 // "Start/Stop" and "Beenden", and the timer that sends the relay pattern.
-class RelayWindow : public QWidget {
+class RelayWindow : public QWidget, public RelayOperations {
     Q_OBJECT
 
 public:
@@ -38,16 +39,17 @@ public:
     const LinkControl& link() const { return *link_; }
 
     // For scripts, with the same effect on the buttons as clicks.
-    void setRelay(int relay, bool on) { panel_->setRelay(relay, on); }
-    void setRelays(quint16 mask);
-    quint16 relays() const { return quint16(panel_->shownMask()); }
-    bool isRunning() const { return link_->isRunning(); }
-    // The device in use; empty while stopped.
-    QString portInUse() const { return isRunning() ? serial_.device() : QString(); }
-    // Starts on a port, as choosing it and clicking "Start/Stop" would, but
-    // throws CommError rather than showing a message. Nothing while running.
-    void startOn(const PortSpec& port);
-    void stop() { link_->stop(); }
+    void setRelay(int relay, bool on) override { panel_->setRelay(relay, on); }
+    void setRelays(quint16 mask) override;
+    quint16 relays() const override { return quint16(panel_->shownMask()); }
+    bool isRunning() const override { return link_->isRunning(); }
+    QString portInUse() const override { return isRunning() ? serial_.device() : QString(); }
+    // The port field shows the port; after a failure, what it showed before.
+    void startOn(const PortSpec& port) override;
+    void stop() override { link_->stop(); }
+    void watch(QObject* context, std::function<void()> changed) override {
+        connect(this, &RelayWindow::stateChanged, context, std::move(changed));
+    }
 
 signals:
     // A relay, the link or the port changed.

@@ -11,7 +11,7 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 ok() { echo "ok: $*"; }
 
-for tool in desktop-file-validate appstreamcli lintian man dpkg-deb cpack dpkg-shlibdeps file; do
+for tool in desktop-file-validate appstreamcli lintian man dpkg-deb cpack dpkg-shlibdeps file systemd-analyze; do
   command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
@@ -19,9 +19,10 @@ stage=$work/stage/usr
 DESTDIR="$work/stage" cmake --install "$build" --prefix /usr >"$work/install.log" 2>&1 ||
   fail "cmake --install: $(cat "$work/install.log")"
 share=$stage/share
-for f in bin/relaiskarte share/applications/relaiskarte.desktop share/metainfo/relaiskarte.metainfo.xml \
+for f in bin/relaiskarte share/applications/relaiskarte.desktop share/metainfo/de.korvander.relaiskarte.metainfo.xml \
          share/icons/hicolor/scalable/apps/relaiskarte.svg share/man/man1/relaiskarte.1.gz \
-         share/doc/relaiskarte/copyright share/doc/relaiskarte/changelog.gz; do
+         share/doc/relaiskarte/copyright share/doc/relaiskarte/changelog.gz \
+         share/doc/relaiskarte/relaiskarte.conf.example; do
   [ -f "$stage/$f" ] || fail "not installed: /usr/$f"
 done
 for size in 16 32 48 64 128 256; do
@@ -35,8 +36,23 @@ zcat "$share/doc/relaiskarte/changelog.gz" | head -1 | grep -q "^relaiskarte ($v
 ok "installed: program, desktop entry, metainfo, icons 16 to 256 and SVG, man page, copyright, changelog"
 
 desktop-file-validate "$share/applications/relaiskarte.desktop" || fail "desktop entry invalid"
-appstreamcli validate --no-net "$share/metainfo/relaiskarte.metainfo.xml" >"$work/as.log" 2>&1 ||
+appstreamcli validate --no-net "$share/metainfo/de.korvander.relaiskarte.metainfo.xml" >"$work/as.log" 2>&1 ||
   fail "metainfo: $(cat "$work/as.log")"
+# The whole tree: the metainfo file named after its id, its launchable found.
+appstreamcli validate-tree --no-net "$work/stage" >"$work/as-tree.log" 2>&1 ||
+  fail "metainfo in the tree: $(cat "$work/as-tree.log")"
+grep -q -E '^[EW]:' "$work/as-tree.log" && fail "metainfo in the tree: $(cat "$work/as-tree.log")"
+# The service: a valid unit (run against the staged program), hardened.
+unit=$stage/lib/systemd/system/relaiskarte.service
+[ -f "$unit" ] || fail "not installed: /usr/lib/systemd/system/relaiskarte.service"
+sed "s|/usr/bin/relaiskarte|$stage/bin/relaiskarte|" "$unit" >"$work/relaiskarte.service"
+systemd-analyze verify --man=no "$work/relaiskarte.service" >"$work/verify.log" 2>&1 &&
+  [ ! -s "$work/verify.log" ] || fail "unit: $(cat "$work/verify.log")"
+exposure=$(systemd-analyze security --offline=true "$work/relaiskarte.service" 2>/dev/null |
+  sed -n 's/.*Overall exposure level for relaiskarte.service: \([0-9.]*\).*/\1/p')
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
+  fail "service exposure ${exposure:-unknown}, more than 2.0"
+ok "service unit valid, exposure $exposure"
 man -l "$share/man/man1/relaiskarte.1.gz" 2>"$work/man.log" | grep -q -- '--relays' ||
   fail "man page does not render: $(cat "$work/man.log")"
 [ "$("$stage/bin/relaiskarte" --version)" = "relaiskarte $version" ] || fail "--version is not $version"

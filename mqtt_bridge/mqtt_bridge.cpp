@@ -1,0 +1,336 @@
+#include "mqtt_bridge.h"
+
+#include "link_control.h"
+#include "messages.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace relais::mqtt {
+
+namespace {
+
+struct Library {
+    Library() { mosquitto_lib_init(); }
+    ~Library() { mosquitto_lib_cleanup(); }
+};
+
+// The broker's own calls arrive on libmosquitto's thread: hand them over.
+template <class F> void onBridgeThread(void* self, F&& f) {
+    QMetaObject::invokeMethod(static_cast<Bridge*>(self), std::forward<F>(f), Qt::QueuedConnection);
+}
+
+constexpr int kQos = 1;
+constexpr int kKeepAliveSeconds = 30;
+constexpr int kIgnoredLinesPerSecond = 10;
+
+} // namespace
+
+Bridge::Bridge(RelayOperations& relays, BridgeOptions options, QTextStream& log, QObject* parent)
+    : QObject(parent), relays_(relays), options_(std::move(options)), log_(log) {
+    static Library library;
+    relays_.watch(this, [this] { schedulePublish(); });
+    ignoreWindow_.start();
+}
+
+Bridge::~Bridge() {
+    if (mosq_ == nullptr) {
+        return;
+    }
+    leave(1000);
+    if (loopRunning_) {
+        mosquitto_loop_stop(mosq_, false);
+    }
+    mosquitto_destroy(mosq_);
+}
+
+bool Bridge::start() {
+    const QByteArray id = (QStringLiteral("relaiskarte-") + options_.name).toUtf8();
+    mosq_ = mosquitto_new(id.constData(), true, this);
+    if (mosq_ == nullptr) {
+        say(QStringLiteral("MQTT: kann keine Verbindung anlegen: %1").arg(strerror(errno)));
+        return false;
+    }
+    mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    const QByteArray status = statusTopic(options_.name).toUtf8();
+    mosquitto_will_set(mosq_, status.constData(), 7, "offline", kQos, true);
+    if (!options_.user.isEmpty()) {
+        mosquitto_username_pw_set(mosq_, options_.user.toUtf8().constData(),
+                                  options_.password.toUtf8().constData());
+    }
+    if (options_.tls) {
+        const QByteArray ca = options_.caFile.toLocal8Bit();
+        const int rc =
+            mosquitto_tls_set(mosq_, ca.isEmpty() ? nullptr : ca.constData(),
+                              ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            say(QStringLiteral("MQTT: TLS nicht einzurichten (%1): %2")
+                    .arg(options_.caFile, QString::fromUtf8(mosquitto_strerror(rc))));
+            return false;
+        }
+    }
+    mosquitto_reconnect_delay_set(mosq_, 1, 30, true);
+    mosquitto_connect_callback_set(mosq_, &Bridge::onConnect);
+    mosquitto_disconnect_callback_set(mosq_, &Bridge::onDisconnect);
+    mosquitto_message_callback_set(mosq_, &Bridge::onMessage);
+    mosquitto_publish_callback_set(mosq_, &Bridge::onPublish);
+    mosquitto_log_callback_set(mosq_, &Bridge::onLog);
+
+    tryConnect();
+    return true;
+}
+
+void Bridge::tryConnect() {
+    // Until a first connection attempt gets under way, knocking again is up
+    // to us (libmosquitto's thread only retries connections it has begun);
+    // after that, its thread reconnects by itself.
+    const int rc = mosquitto_connect_async(mosq_, options_.host.toUtf8().constData(), options_.port,
+                                           kKeepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        disconnectedNow(rc == MOSQ_ERR_ERRNO ? -errno : rc);
+        QTimer::singleShot(retryDelayMs_, this, &Bridge::tryConnect);
+        retryDelayMs_ = qMin(retryDelayMs_ * 2, 30000);
+        return;
+    }
+    loopRunning_ = mosquitto_loop_start(mosq_) == MOSQ_ERR_SUCCESS;
+    if (!loopRunning_) {
+        say(QStringLiteral("MQTT: kann den Netzwerk-Thread nicht starten."));
+    }
+}
+
+void Bridge::onConnect(mosquitto* mosq, void* self, int rc) {
+    if (rc != 0) {
+        // Refused: asking again with the same credentials would only be
+        // refused again, so stop here (this also ends the retries).
+        mosquitto_disconnect(mosq);
+    }
+    onBridgeThread(self, [self, rc] { static_cast<Bridge*>(self)->connectedNow(rc); });
+}
+
+void Bridge::onDisconnect(mosquitto*, void* self, int rc) {
+    onBridgeThread(self, [self, rc] { static_cast<Bridge*>(self)->disconnectedNow(rc); });
+}
+
+void Bridge::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    const QString topic = QString::fromUtf8(message->topic);
+    // Longer payloads are never looked at: keep only enough to say so.
+    const QByteArray payload(static_cast<const char*>(message->payload),
+                             qMin(message->payloadlen, kMaxPayload + 1));
+    const bool retained = message->retain;
+    onBridgeThread(self, [self, topic, payload, retained] {
+        static_cast<Bridge*>(self)->received(topic, payload, retained);
+    });
+}
+
+void Bridge::onPublish(mosquitto*, void* self, int mid) {
+    onBridgeThread(self, [self, mid] {
+        auto* bridge = static_cast<Bridge*>(self);
+        bridge->leavingAcked_ = bridge->leavingAcked_ || mid == bridge->leavingMid_;
+    });
+}
+
+void Bridge::onLog(mosquitto*, void* self, int level, const char* text) {
+    // A certificate the broker's name or our CAs do not vouch for: say so
+    // once. libmosquitto's thread gives up by itself on that; this call
+    // runs under its locks, so nothing here may call back into it.
+    if (level == MOSQ_LOG_ERR && std::strstr(text, "OpenSSL Error") != nullptr) {
+        const QString line = QString::fromUtf8(text);
+        onBridgeThread(self, [self, line] {
+            static_cast<Bridge*>(self)->giveUp(
+                QStringLiteral("MQTT: TLS-Verbindung abgelehnt: %1").arg(line));
+        });
+    }
+}
+
+void Bridge::connectedNow(int rc) {
+    if (rc != 0) {
+        giveUp(QStringLiteral("MQTT: Der Broker %1:%2 lehnt die Anmeldung ab: %3")
+                   .arg(options_.host)
+                   .arg(options_.port)
+                   .arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+        return;
+    }
+    if (gaveUp_) {
+        return;
+    }
+    connected_ = true;
+    toldUnreachable_ = false;
+    say(QStringLiteral("MQTT: verbunden mit %1:%2 als »%3«.")
+            .arg(options_.host)
+            .arg(options_.port)
+            .arg(options_.name));
+    const QString base = baseTopic(options_.name);
+    for (const char* command : {"relay/+/set", "relays/set", "link/set"}) {
+        mosquitto_subscribe(mosq_, nullptr, (base + QLatin1String(command)).toUtf8().constData(),
+                            kQos);
+    }
+    // The broker may have lost everything: tell it all again.
+    published_.clear();
+    publish({statusTopic(options_.name), QByteArrayLiteral("online")});
+    for (const Message& config : discoveryMessages(
+             {options_.name, options_.discoveryPrefix, QCoreApplication::applicationVersion()})) {
+        publish(config);
+    }
+    publishChanges();
+    emit connectionChanged(true);
+}
+
+void Bridge::disconnectedNow(int rc) {
+    const bool was = connected_;
+    connected_ = false;
+    if (rc == 0 || gaveUp_) {
+        return; // we left
+    }
+    if (was) {
+        say(QStringLiteral("MQTT: Verbindung zum Broker %1:%2 verloren; neue Versuche laufen.")
+                .arg(options_.host)
+                .arg(options_.port));
+        emit connectionChanged(false);
+    } else if (!toldUnreachable_) {
+        toldUnreachable_ = true;
+        const QString why = rc < 0 ? QString::fromLocal8Bit(strerror(-rc))
+                                   : QString::fromUtf8(mosquitto_strerror(rc));
+        say(QStringLiteral("MQTT: Broker %1:%2 nicht erreichbar (%3); neue Versuche laufen im "
+                           "Hintergrund.")
+                .arg(options_.host)
+                .arg(options_.port)
+                .arg(why));
+    }
+}
+
+void Bridge::giveUp(const QString& line) {
+    if (gaveUp_) {
+        return;
+    }
+    gaveUp_ = true;
+    connected_ = false;
+    mosquitto_disconnect(mosq_); // no more tries
+    say(line);
+}
+
+void Bridge::received(const QString& topic, const QByteArray& payload, bool retained) {
+    if (retained) {
+        // Left on the broker from before: every start begins with all off.
+        ignore(topic, QStringLiteral("gespeicherter Befehl von früher"));
+        return;
+    }
+    const Command command = parseCommand(options_.name, topic, payload);
+    switch (command.kind) {
+    case Command::Kind::SetRelay:
+        relays_.setRelay(command.relay, command.on);
+        break;
+    case Command::Kind::ToggleRelay:
+        relays_.setRelay(command.relay, !(relays_.relays() & (1u << (command.relay - 1))));
+        break;
+    case Command::Kind::SetRelays:
+        relays_.setRelays(command.mask);
+        break;
+    case Command::Kind::Stop:
+        relays_.stop();
+        break;
+    case Command::Kind::Start: {
+        QString error;
+        if (const auto port = parsePortSpec(command.port)) {
+            try {
+                relays_.startOn(*port);
+            } catch (const CommError& e) {
+                error = messageFor(e);
+            }
+        } else {
+            error = QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8 "
+                                   "oder ein Gerätepfad.")
+                        .arg(command.port);
+        }
+        if (!error.isEmpty()) {
+            publish({linkErrorTopic(options_.name), error.toUtf8(), false});
+        }
+        break;
+    }
+    case Command::Kind::Invalid:
+        ignore(topic, command.error);
+        break;
+    }
+}
+
+void Bridge::ignore(const QString& topic, const QString& why) {
+    if (ignoreWindow_.elapsed() > 1000) {
+        if (ignoredUntold_ > 0) {
+            say(QStringLiteral("MQTT: %1 weitere Nachrichten ignoriert.").arg(ignoredUntold_));
+        }
+        ignoreWindow_.restart();
+        ignoredInWindow_ = 0;
+        ignoredUntold_ = 0;
+    }
+    if (++ignoredInWindow_ <= kIgnoredLinesPerSecond) {
+        say(QStringLiteral("MQTT: ignoriert (%1): %2").arg(topic.left(120), why));
+    } else {
+        ++ignoredUntold_;
+    }
+}
+
+void Bridge::schedulePublish() {
+    // Many changes in one go (a pattern, a flood of commands) are told once.
+    if (!publishPending_) {
+        publishPending_ = true;
+        QTimer::singleShot(0, this, &Bridge::publishChanges);
+    }
+}
+
+void Bridge::publishChanges() {
+    publishPending_ = false;
+    if (!connected_) {
+        return; // everything is told on connecting
+    }
+    for (const Message& state :
+         stateMessages(options_.name, relays_.relays(), relays_.isRunning())) {
+        if (published_.value(state.topic) != state.payload && publish(state) >= 0) {
+            published_.insert(state.topic, state.payload);
+        }
+    }
+}
+
+int Bridge::publish(const Message& message) {
+    int mid = 0;
+    const QByteArray topic = message.topic.toUtf8();
+    const int rc = mosquitto_publish(mosq_, &mid, topic.constData(), int(message.payload.size()),
+                                     message.payload.constData(), kQos, message.retain);
+    return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+}
+
+void Bridge::leave(int ms) {
+    if (mosq_ == nullptr || !connected_) {
+        if (mosq_ != nullptr) {
+            mosquitto_disconnect(mosq_);
+        }
+        return;
+    }
+    publishChanges();
+    leavingAcked_ = false;
+    leavingMid_ = publish({statusTopic(options_.name), QByteArrayLiteral("offline")});
+    QEventLoop wait;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (leavingAcked_) {
+            wait.quit();
+        }
+    });
+    QTimer::singleShot(ms, &wait, &QEventLoop::quit);
+    poll.start(5);
+    if (leavingMid_ >= 0) {
+        wait.exec();
+    }
+    connected_ = false;
+    mosquitto_disconnect(mosq_);
+}
+
+void Bridge::say(const QString& line) {
+    log_ << line << Qt::endl;
+}
+
+} // namespace relais::mqtt

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "bridge_options.h"
+#include "mqtt_topics.h"
+#include "relay_operations.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QTextStream>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace relais::mqtt {
+
+// The relays on an MQTT broker: states retained under
+// "relaiskarte/<name>/", commands taken from its "…/set" topics, Home
+// Assistant discovery, "online"/"offline" with the will. The broker is
+// talked to on libmosquitto's own thread, which also reconnects (1 s
+// growing to 30 s); everything that touches the relays runs on this
+// object's thread, so a slow or dead broker never holds up a click or a
+// tick. What happens is told in single German lines on `log`.
+class Bridge : public QObject {
+    Q_OBJECT
+
+public:
+    Bridge(RelayOperations& relays, BridgeOptions options, QTextStream& log,
+           QObject* parent = nullptr);
+    // Says "offline" and leaves the broker (waiting at most a second).
+    ~Bridge() override;
+
+    // Starts connecting in the background; false (with a line on the log)
+    // only if the options cannot work at all.
+    bool start();
+    bool isConnected() const { return connected_; }
+    // Publishes the current state and "offline", and waits until the broker
+    // has them or `ms` have passed; then leaves the broker.
+    void leave(int ms);
+
+signals:
+    void connectionChanged(bool connected);
+
+private:
+    static void onConnect(mosquitto*, void* self, int rc);
+    static void onDisconnect(mosquitto*, void* self, int rc);
+    static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
+    static void onPublish(mosquitto*, void* self, int mid);
+    static void onLog(mosquitto*, void* self, int level, const char* text);
+
+    void tryConnect();
+    void connectedNow(int rc);
+    void disconnectedNow(int rc);
+    void received(const QString& topic, const QByteArray& payload, bool retained);
+    void schedulePublish();
+    void publishChanges();
+    int publish(const Message& message);
+    void say(const QString& line);
+    void ignore(const QString& topic, const QString& why);
+    void giveUp(const QString& line);
+
+    RelayOperations& relays_;
+    BridgeOptions options_;
+    QTextStream& log_;
+    mosquitto* mosq_ = nullptr;
+    bool loopRunning_ = false;
+    int retryDelayMs_ = 1000;
+    bool connected_ = false;
+    bool toldUnreachable_ = false;
+    bool gaveUp_ = false;
+    bool publishPending_ = false;
+    QHash<QString, QByteArray> published_; // what the broker has of our states
+    // Ignored commands are told, but not more than a few a second.
+    QElapsedTimer ignoreWindow_;
+    int ignoredInWindow_ = 0;
+    int ignoredUntold_ = 0;
+    int leavingMid_ = -1;
+    bool leavingAcked_ = false;
+};
+
+} // namespace relais::mqtt

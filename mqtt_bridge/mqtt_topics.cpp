@@ -1,0 +1,173 @@
+#include "mqtt_topics.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+namespace relais::mqtt {
+
+namespace {
+
+constexpr int kRelays = 16;
+
+QByteArray onOff(bool on) {
+    return on ? QByteArrayLiteral("ON") : QByteArrayLiteral("OFF");
+}
+
+Command invalid(const QString& why) {
+    Command c;
+    c.error = why;
+    return c;
+}
+
+} // namespace
+
+QString baseTopic(const QString& name) {
+    return QStringLiteral("relaiskarte/%1/").arg(name);
+}
+QString statusTopic(const QString& name) {
+    return baseTopic(name) + QStringLiteral("status");
+}
+QString linkErrorTopic(const QString& name) {
+    return baseTopic(name) + QStringLiteral("link/error");
+}
+QString commandFilter(const QString& name) {
+    return baseTopic(name) + QStringLiteral("#");
+}
+
+QList<Message> stateMessages(const QString& name, quint16 relays, bool running) {
+    const QString base = baseTopic(name);
+    QList<Message> messages;
+    for (int k = 1; k <= kRelays; ++k) {
+        messages.append(
+            {base + QStringLiteral("relay/%1").arg(k), onOff(relays & (1u << (k - 1)))});
+    }
+    messages.append({base + QStringLiteral("relays"), QByteArray::number(relays)});
+    messages.append({base + QStringLiteral("link"),
+                     running ? QByteArrayLiteral("running") : QByteArrayLiteral("stopped")});
+    return messages;
+}
+
+QList<Message> discoveryMessages(const Identity& id) {
+    if (id.discoveryPrefix.isEmpty()) {
+        return {};
+    }
+    const QString base = baseTopic(id.name);
+    const QString node = QStringLiteral("relaiskarte_") + id.name;
+    const QJsonObject device{
+        {QStringLiteral("identifiers"), QJsonArray{node}},
+        {QStringLiteral("name"), QStringLiteral("Relaiskarte ") + id.name},
+        {QStringLiteral("manufacturer"), QStringLiteral("Korvander")},
+        {QStringLiteral("model"), QStringLiteral("Relaiskarte 16 (C-Control II)")},
+        {QStringLiteral("sw_version"), id.version},
+    };
+    const auto common = [&](QJsonObject config) {
+        config.insert(QStringLiteral("availability_topic"), statusTopic(id.name));
+        config.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
+        config.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+        config.insert(QStringLiteral("qos"), 1);
+        config.insert(QStringLiteral("device"), device);
+        return QJsonDocument(config).toJson(QJsonDocument::Compact);
+    };
+    QList<Message> messages;
+    for (int k = 1; k <= kRelays; ++k) {
+        const QString relay = base + QStringLiteral("relay/%1").arg(k);
+        messages.append(
+            {QStringLiteral("%1/switch/%2/relay%3/config").arg(id.discoveryPrefix, node).arg(k),
+             common({
+                 {QStringLiteral("name"), QStringLiteral("Relais %1").arg(k)},
+                 {QStringLiteral("unique_id"), QStringLiteral("%1_relay%2").arg(node).arg(k)},
+                 {QStringLiteral("state_topic"), relay},
+                 {QStringLiteral("command_topic"), relay + QStringLiteral("/set")},
+                 {QStringLiteral("payload_on"), QStringLiteral("ON")},
+                 {QStringLiteral("payload_off"), QStringLiteral("OFF")},
+                 {QStringLiteral("state_on"), QStringLiteral("ON")},
+                 {QStringLiteral("state_off"), QStringLiteral("OFF")},
+             })});
+    }
+    messages.append(
+        {QStringLiteral("%1/binary_sensor/%2/link/config").arg(id.discoveryPrefix, node),
+         common({
+             {QStringLiteral("name"), QStringLiteral("Verbindung")},
+             {QStringLiteral("unique_id"), node + QStringLiteral("_link")},
+             {QStringLiteral("state_topic"), base + QStringLiteral("link")},
+             {QStringLiteral("payload_on"), QStringLiteral("running")},
+             {QStringLiteral("payload_off"), QStringLiteral("stopped")},
+             {QStringLiteral("device_class"), QStringLiteral("running")},
+         })});
+    return messages;
+}
+
+Command parseCommand(const QString& name, const QString& topic, const QByteArray& payload) {
+    const QString base = baseTopic(name);
+    if (!topic.startsWith(base) || !topic.endsWith(QLatin1String("/set"))) {
+        return invalid(QStringLiteral("unbekanntes Thema"));
+    }
+    if (payload.size() > kMaxPayload) {
+        return invalid(QStringLiteral("Nachricht zu lang (%1 Bytes)").arg(payload.size()));
+    }
+    const QString what = topic.mid(base.size(), topic.size() - base.size() - 4);
+    const QString text = QString::fromUtf8(payload).trimmed();
+    Command c;
+    static const QRegularExpression relayTopic(QStringLiteral("^relay/([1-9][0-9]?)$"));
+    if (const auto m = relayTopic.match(what); m.hasMatch()) {
+        c.relay = m.captured(1).toInt();
+        if (c.relay > kRelays) {
+            return invalid(QStringLiteral("kein Relais %1").arg(c.relay));
+        }
+        const QString upper = text.toUpper();
+        if (upper == QLatin1String("ON") || upper == QLatin1String("OFF")) {
+            c.kind = Command::Kind::SetRelay;
+            c.on = upper == QLatin1String("ON");
+        } else if (upper == QLatin1String("TOGGLE")) {
+            c.kind = Command::Kind::ToggleRelay;
+        } else {
+            return invalid(QStringLiteral("erwartet ON, OFF oder TOGGLE"));
+        }
+        return c;
+    }
+    if (what == QLatin1String("relays")) {
+        bool ok = false;
+        const uint mask = text.toUInt(&ok);
+        if (!ok || mask > 0xFFFFu) {
+            return invalid(QStringLiteral("erwartet ein Muster von 0 bis 65535"));
+        }
+        c.kind = Command::Kind::SetRelays;
+        c.mask = quint16(mask);
+        return c;
+    }
+    if (what == QLatin1String("link")) {
+        if (text.compare(QLatin1String("STOP"), Qt::CaseInsensitive) == 0) {
+            c.kind = Command::Kind::Stop;
+        } else if (!text.isEmpty()) {
+            c.kind = Command::Kind::Start;
+            c.port = text;
+        } else {
+            return invalid(QStringLiteral("erwartet eine Schnittstelle oder STOP"));
+        }
+        return c;
+    }
+    return invalid(QStringLiteral("unbekanntes Thema"));
+}
+
+QString topicSafe(const QString& text) {
+    QString safe;
+    for (const QChar ch : text.toLower()) {
+        if ((ch >= QLatin1Char('a') && ch <= QLatin1Char('z')) || ch.isDigit() ||
+            ch == QLatin1Char('-') || ch == QLatin1Char('_')) {
+            safe += ch;
+        } else if (!safe.endsWith(QLatin1Char('-'))) {
+            safe += QLatin1Char('-');
+        }
+    }
+    while (safe.startsWith(QLatin1Char('-'))) {
+        safe.remove(0, 1);
+    }
+    while (safe.endsWith(QLatin1Char('-'))) {
+        safe.chop(1);
+    }
+    return safe.isEmpty() ? QStringLiteral("relaiskarte") : safe;
+}
+
+} // namespace relais::mqtt

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace relais::mqtt {
+
+// Where the bridge lives on the broker and how it presents itself.
+struct Identity {
+    QString name;            // the device's name in topics
+    QString discoveryPrefix; // Home Assistant's, usually "homeassistant"; empty: no discovery
+    QString version;         // the program's
+};
+
+// The topics of one device, under "relaiskarte/<name>/".
+QString baseTopic(const QString& name);
+QString statusTopic(const QString& name);
+QString linkErrorTopic(const QString& name);
+// What the bridge subscribes to: every "…/set" under the base.
+QString commandFilter(const QString& name);
+
+// A message to send; states and discovery configs are retained.
+struct Message {
+    QString topic;
+    QByteArray payload;
+    bool retain = true;
+};
+
+// The retained states of the relays and the link.
+QList<Message> stateMessages(const QString& name, quint16 relays, bool running);
+// Home Assistant's discovery configs: sixteen switches, the link's state.
+QList<Message> discoveryMessages(const Identity& identity);
+
+// A command as received; `error` says why one is ignored.
+struct Command {
+    enum class Kind { SetRelay, ToggleRelay, SetRelays, Start, Stop, Invalid };
+    Kind kind = Kind::Invalid;
+    int relay = 0;
+    bool on = false;
+    quint16 mask = 0;
+    QString port;
+    QString error;
+};
+// Longest payload looked at; longer ones are dropped unread.
+inline constexpr int kMaxPayload = 256;
+Command parseCommand(const QString& name, const QString& topic, const QByteArray& payload);
+
+// A device name usable in topics: lower case letters, digits, '-' and '_'.
+QString topicSafe(const QString& text);
+
+} // namespace relais::mqtt

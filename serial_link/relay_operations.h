@@ -1,0 +1,34 @@
+#pragma once
+
+#include "port_resolver.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace relais {
+
+// The relays and the link as scripts and remote controls reach them,
+// whether a window shows them or not. Each operation acts as the matching
+// click does; the next tick sends the result.
+class RelayOperations {
+public:
+    virtual ~RelayOperations() = default;
+    virtual void setRelay(int relay, bool on) = 0;
+    virtual void setRelays(quint16 mask) = 0;
+    virtual quint16 relays() const = 0;
+    virtual bool isRunning() const = 0;
+    // The device in use; empty while stopped.
+    virtual QString portInUse() const = 0;
+    // Starts on a port as choosing it and pressing "Start/Stop" would, but
+    // throws CommError instead of showing a message. Nothing while running.
+    virtual void startOn(const PortSpec& port) = 0;
+    virtual void stop() = 0;
+    // `changed` runs after every change of a relay or the link, whatever
+    // made it (a click, the keyboard, a script, a lost line), for as long as
+    // `context` lives.
+    virtual void watch(QObject* context, std::function<void()> changed) = 0;
+};
+
+} // namespace relais

@@ -1,0 +1,323 @@
+#!/usr/bin/env python3
+"""The program on a real MQTT broker: Debian's mosquitto, started here on a
+free port of 127.0.0.1 with configurations, a password file and a TLS
+certificate made for the test. The relay unit is a pseudo-terminal; the
+broker is read and written with mosquitto_sub and mosquitto_pub. Every loop
+is bounded. Exit 77: skipped. Usage: mqtt_test.py RELAISKARTE"""
+
+import json, os, pty, select, shutil, signal, socket, subprocess, sys, tempfile, time
+
+app = os.path.abspath(sys.argv[1])
+for tool in ("mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd", "openssl", "Xvfb",
+             "xdotool"):
+    if not shutil.which(tool):
+        print(f"SKIP: {tool} is not installed"); sys.exit(77)
+
+work = tempfile.mkdtemp(prefix="mqtt-test-")
+os.chmod(work, 0o755)  # mosquitto started as root reads its files as the user "mosquitto"
+children = []
+def fail(why):
+    print("FAIL:", why)
+    for p in children:
+        if p.poll() is None:
+            p.kill()
+    sys.exit(1)
+def wait_for(check, what, seconds=10):
+    end = time.time() + seconds
+    while time.time() < end:
+        if check():
+            return
+        time.sleep(0.05)
+    fail(what)
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+class Broker:
+    def __init__(self, extra="", tls=False):
+        self.port, self.tls, self.extra = free_port(), tls, extra
+        self.start()
+    def start(self):
+        conf = f"{work}/broker-{self.port}.conf"
+        with open(conf, "w") as f:
+            f.write(f"listener {self.port} 127.0.0.1\n{self.extra}\n")
+            if "password_file" not in self.extra:
+                f.write("allow_anonymous true\n")
+        self.process = subprocess.Popen(["mosquitto", "-c", conf], stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+        children.append(self.process)
+        def up():
+            try:
+                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
+                return True
+            except OSError:
+                return False
+        wait_for(up, "mosquitto did not start")
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+    def client(self, *args):
+        base = ["-h", "127.0.0.1", "-p", str(self.port)]
+        if self.tls:
+            base += ["--cafile", f"{work}/ca.pem", "-h", "localhost"]
+        return base + list(args)
+    def sub(self, topic, count=1, seconds=5):
+        r = subprocess.run(["mosquitto_sub", *self.client("-t", topic, "-v", "-C", str(count),
+                                                          "-W", str(seconds))],
+                           capture_output=True, text=True)
+        return dict(line.split(" ", 1) for line in r.stdout.splitlines() if " " in line)
+    def pub(self, topic, payload, retain=False):
+        subprocess.run(["mosquitto_pub", *self.client("-t", topic, "-m", payload, "-q", "1",
+                                                      *(["-r"] if retain else []))], check=True)
+
+class Unit:
+    """The relay unit: a pseudo-terminal, read as the program writes."""
+    def __init__(self):
+        self.master, slave = pty.openpty()
+        self.device = os.ttyname(slave)
+        os.close(slave)
+    def read(self, wait=0.35):
+        data, end = b"", time.time() + wait
+        while time.time() < end:
+            if select.select([self.master], [], [], 0.05)[0]:
+                try: data += os.read(self.master, 65536)
+                except OSError: break
+        return data
+    def last(self):
+        frames = self.read()
+        if not frames:
+            return None
+        if len(frames) % 5 or not frames.isdigit():
+            fail(f"frames not whole: {frames[-40:]!r}")
+        return frames[-5:].decode()
+    def wait_frame(self, frame, what, seconds=10):
+        wait_for(lambda: self.last() == frame, f"{what}: never {frame} on the wire", seconds)
+
+class Program:
+    def __init__(self, *args, env=None):
+        self.log = f"{work}/program-{len(children)}.err"
+        self.process = subprocess.Popen([app, *args], stderr=open(self.log, "w"),
+                                        env={**os.environ, **(env or {})})
+        children.append(self.process)
+    def said(self):
+        with open(self.log) as f:
+            return f.read()
+    def lines(self, text):
+        return sum(text in line for line in self.said().splitlines())
+    def end(self, sig=signal.SIGTERM):
+        self.process.send_signal(sig)
+        return self.process.wait(10)
+
+def online(broker, name, seconds=10):
+    wait_for(lambda: broker.sub(f"relaiskarte/{name}/status", seconds=1).get(
+        f"relaiskarte/{name}/status") == "online", f"{name} never online", seconds)
+
+# 1. Discovery, commands to the wire, states retained, bad input, the link
+#    from the broker.
+broker = Broker()
+unit = Unit()
+url = f"mqtt://127.0.0.1:{broker.port}"
+broker.pub("relaiskarte/garage/relays/set", "65535", retain=True)  # left from before
+garage = Program("--port", unit.device, "--hold", "--mqtt", url, "--mqtt-name", "garage")
+online(broker, "garage")
+configs = broker.sub("homeassistant/+/relaiskarte_garage/+/config", count=17)
+if len(configs) != 17:
+    fail(f"{len(configs)} discovery configs, not 16 switches and the link")
+relay3 = json.loads(configs["homeassistant/switch/relaiskarte_garage/relay3/config"])
+base = "relaiskarte/garage/"
+want = {"name": "Relais 3", "unique_id": "relaiskarte_garage_relay3", "state_topic": base + "relay/3",
+        "command_topic": base + "relay/3/set", "payload_on": "ON", "payload_off": "OFF",
+        "state_on": "ON", "state_off": "OFF", "availability_topic": base + "status",
+        "payload_available": "online", "payload_not_available": "offline", "qos": 1}
+for key, value in want.items():
+    if relay3.get(key) != value:
+        fail(f"discovery {key}: {relay3.get(key)!r}, not {value!r}")
+device = relay3["device"]
+if (device.get("identifiers") != ["relaiskarte_garage"] or device.get("manufacturer") != "Korvander"
+        or not device.get("model") or not device.get("sw_version") or not device.get("name")):
+    fail(f"discovery device: {device}")
+link = json.loads(configs["homeassistant/binary_sensor/relaiskarte_garage/link/config"])
+if (link["state_topic"], link["payload_on"], link["payload_off"], link["unique_id"]) != (
+        base + "link", "running", "stopped", "relaiskarte_garage_link"):
+    fail(f"discovery of the link: {link}")
+print("ok: discovery: 16 switches and the link, field by field, one device")
+
+unit.wait_frame("00000", "a retained command from before was obeyed")
+if garage.lines("gespeicherter Befehl") != 1:
+    fail("the retained command was not told once")
+broker.pub(base + "relay/3/set", "ON")
+unit.wait_frame("00004", "relay/3/set ON")
+broker.pub(base + "relay/16/set", "TOGGLE")
+unit.wait_frame("32772", "relay/16/set TOGGLE")
+states = broker.sub(base + "#", count=21)  # retained: what a dashboard sees on connecting
+if (states.get(base + "relay/3"), states.get(base + "relay/16"), states.get(base + "relay/1"),
+        states.get(base + "relays"), states.get(base + "link")) != ("ON", "ON", "OFF", "32772", "running"):
+    fail(f"retained states: {states}")
+print("ok: commands reach the wire with the next ticks; states retained; a retained command ignored")
+
+for topic, payload in (("relay/17/set", "ON"), ("relay/3/set", "MAYBE"), ("relays/set", "70000"),
+                       ("relays/set", "-1"), ("relay/x/set", "ON"), ("relays/set", "1" * 100000)):
+    broker.pub(base + topic, payload)
+time.sleep(0.5)
+if garage.process.poll() is not None or unit.last() != "32772":
+    fail("bad input changed the relays or ended the program")
+if garage.lines("ignoriert") != 7 or garage.lines("zu lang") != 1:  # with the retained one
+    fail(f"bad input not told once each: {garage.said()}")
+print("ok: bad payloads, unknown topics, oversized messages: ignored with a line each")
+
+broker.pub(base + "link/set", "STOP")
+wait_for(lambda: broker.sub(base + "link", seconds=1).get(base + "link") == "stopped", "link/set STOP")
+if unit.read(0.4):
+    fail("frames after link/set STOP")
+# not retained: listen while it happens
+proc = subprocess.Popen(["mosquitto_sub", *broker.client("-t", base + "link/error", "-C", "1", "-W", "5")],
+                        stdout=subprocess.PIPE, text=True)
+time.sleep(0.3)
+broker.pub(base + "link/set", "/dev/ttyNoSuchDevice7")
+if proc.communicate(timeout=10)[0].strip() != "Ausgewählte COM Schnittstelle nicht vorhanden":
+    fail("a failed start is not published on link/error")
+broker.pub(base + "link/set", unit.device)
+unit.wait_frame("32772", "link/set with the device")
+print("ok: link/set stops and starts the link; a failure goes to link/error")
+
+# 2. A flood: frames stay whole and current, memory stays bounded.
+def rss(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(l.split()[1]) for l in f if l.startswith("VmRSS"))
+before = rss(garage.process.pid)
+flood = subprocess.Popen(["mosquitto_pub", *broker.client("-t", base + "relays/set", "-q", "1", "-l")],
+                         stdin=subprocess.PIPE, text=True)
+flood.communicate("\n".join(str(i % 65536) for i in range(9999)) + "\n12345\n", timeout=60)
+unit.wait_frame("12345", "after 10,000 commands", 30)
+growth = (rss(garage.process.pid) - before) / 1024
+if growth > 8:
+    fail(f"memory grew by {growth:.1f} MiB in the flood")
+print(f"ok: 10,000 commands: frames whole, the last one on the wire, memory +{growth:.1f} MiB")
+
+# 3. The broker restarts: the bridge is back and tells everything again.
+broker.stop()
+time.sleep(0.5)
+broker.start()
+online(broker, "garage", 15)
+if broker.sub(base + "relays", seconds=2).get(base + "relays") != "12345":
+    fail("states not republished after the broker's restart")
+if garage.lines("verloren") != 1:
+    fail("the lost broker was not told once")
+print("ok: after a broker restart: reconnected, subscribed, states republished")
+
+# 4. The line goes: "stopped" and "offline" on the broker, then exit 7.
+os.close(unit.master)
+if garage.process.wait(10) != 7:
+    fail("a lost line did not end the headless run with 7")
+left = broker.sub(base + "#", count=21, seconds=2)
+if (left.get(base + "link"), left.get(base + "status")) != ("stopped", "offline"):
+    fail(f"after the lost line the broker has {left.get(base + 'link')}, {left.get(base + 'status')}")
+print("ok: a lost line: link stopped and offline on the broker, exit code 7")
+
+# 5. kill -9: the broker says offline (the will).
+unit = Unit()
+shed = Program("--port", unit.device, "--hold", "--mqtt", url, "--mqtt-name", "shed")
+online(broker, "shed")
+shed.end(signal.SIGKILL)
+wait_for(lambda: broker.sub("relaiskarte/shed/status", seconds=1).get("relaiskarte/shed/status") == "offline",
+         "no offline after kill -9")
+print("ok: kill -9: the will says offline")
+
+# 6. Unreachable at start: the relays work, one line, joins when the broker comes.
+late = Broker()
+late.stop()
+unit = Unit()
+lab = Program("--port", unit.device, "--mask", "7", "--hold", "--mqtt", f"mqtt://127.0.0.1:{late.port}",
+              "--mqtt-name", "lab")
+unit.wait_frame("00007", "the relays without a broker")
+time.sleep(2.5)
+if lab.lines("nicht erreichbar") != 1:
+    fail(f"an unreachable broker not told exactly once: {lab.said()}")
+late.start()
+online(late, "lab", 40)
+lab.end()
+print("ok: broker unreachable at start: relays work, told once, joined when it came")
+
+# 7. A wrong password: one line, no storm; a credentials file others can read is refused.
+subprocess.run(["mosquitto_passwd", "-b", "-c", f"{work}/passwords", "relais", "richtig"], check=True)
+os.chmod(f"{work}/passwords", 0o644)
+guarded = Broker(f"allow_anonymous false\npassword_file {work}/passwords")
+creds = f"{work}/creds"
+with open(creds, "w") as f:
+    f.write("relais\nfalsch\n")
+os.chmod(creds, 0o644)
+refused = Program("--port", unit.device, "--hold", "--mqtt", f"mqtt://127.0.0.1:{guarded.port}",
+                  "--mqtt-credentials", creds)
+if refused.process.wait(10) != 2 or "für andere lesbar" not in refused.said():
+    fail(f"a credentials file others can read was taken: {refused.said()}")
+os.chmod(creds, 0o600)
+wrong = Program("--port", unit.device, "--hold", "--mqtt", f"mqtt://127.0.0.1:{guarded.port}",
+                "--mqtt-credentials", creds)
+time.sleep(4)
+if wrong.lines("lehnt die Anmeldung ab") != 1 or len(wrong.said().splitlines()) != 1:
+    fail(f"a wrong password not told exactly once: {wrong.said()}")
+wrong.end()
+with open(creds, "w") as f:
+    f.write("relais\nrichtig\n")
+right = Program("--port", unit.device, "--hold", "--mqtt", f"mqtt://127.0.0.1:{guarded.port}",
+                "--mqtt-credentials", creds, "--mqtt-name", "guarded")
+wait_for(lambda: "verbunden" in right.said(), "the right password was not taken")
+right.end()
+print("ok: credentials: a readable file refused, a wrong password told once, the right one taken")
+
+# 8. TLS: verified against our CA; refused against the system's, once.
+run = lambda *cmd: subprocess.run(cmd, check=True, capture_output=True)
+run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test-CA",
+    "-keyout", f"{work}/ca.key", "-out", f"{work}/ca.pem")
+run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+    "-keyout", f"{work}/server.key", "-out", f"{work}/server.csr")
+with open(f"{work}/san.ext", "w") as f:
+    f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
+run("openssl", "x509", "-req", "-in", f"{work}/server.csr", "-CA", f"{work}/ca.pem", "-CAkey",
+    f"{work}/ca.key", "-CAcreateserial", "-days", "2", "-extfile", f"{work}/san.ext", "-out",
+    f"{work}/server.pem")
+os.chmod(f"{work}/server.key", 0o644)  # a key made for this test alone
+secure = Broker(f"certfile {work}/server.pem\nkeyfile {work}/server.key", tls=True)
+tls_url = f"mqtts://localhost:{secure.port}"
+trusted = Program("--port", unit.device, "--hold", "--mqtt", tls_url, "--mqtt-cafile", f"{work}/ca.pem",
+                  "--mqtt-name", "secure")
+online(secure, "secure")
+trusted.end()
+untrusted = Program("--port", unit.device, "--hold", "--mqtt", tls_url, "--mqtt-name", "untrusted")
+time.sleep(4)
+if untrusted.lines("TLS-Verbindung abgelehnt") != 1:
+    fail(f"a certificate from an unknown CA not told exactly once: {untrusted.said()}")
+untrusted.end()
+print("ok: TLS: verified against --mqtt-cafile; refused once against the system's CAs")
+
+# 9. The window: a click is published, a command from the broker lights the button.
+display = next(f":{n}" for n in range(200, 250) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
+children.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                 stderr=subprocess.DEVNULL))
+os.environ["DISPLAY"] = display
+os.environ.pop("QT_QPA_PLATFORM", None)
+wait_for(lambda: subprocess.run(["xdotool", "getmouselocation"], capture_output=True).returncode == 0,
+         "Xvfb did not start")
+window = Program("--mqtt", url, "--mqtt-name", "fenster", env={"XDG_CONFIG_HOME": work})
+online(broker, "fenster")
+wid = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Relaiskarte 16"],
+                     capture_output=True, text=True).stdout.split()[0]
+subprocess.run(["xdotool", "mousemove", "--window", wid, "196", "136", "click", "1"])
+wait_for(lambda: broker.sub("relaiskarte/fenster/relay/3", seconds=1).get("relaiskarte/fenster/relay/3") == "ON",
+         "a click on Relais-3 was not published")
+broker.pub("relaiskarte/fenster/relays/set", "0")
+wait_for(lambda: broker.sub("relaiskarte/fenster/relay/3", seconds=1).get("relaiskarte/fenster/relay/3") == "OFF",
+         "a command from the broker did not reach the window")
+if window.end() != 0:
+    fail("the window did not end cleanly")
+if broker.sub("relaiskarte/fenster/status", seconds=1).get("relaiskarte/fenster/status") != "offline":
+    fail("the window left without saying offline")
+print("ok: the window: a click published and retained, a command switches it, offline on leaving")
+
+for p in children:
+    if p.poll() is None:
+        p.terminate()
+shutil.rmtree(work, ignore_errors=True)
+print("all MQTT checks passed")
