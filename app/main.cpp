@@ -1,20 +1,23 @@
 // Without arguments the window; with arguments the command line (no
-// display needed), which may also reach a running window over D-Bus.
+// display needed), which may also reach a running window over D-Bus. The
+// window is a module loaded only when wanted, so that the command line and
+// the service never load the GUI libraries.
 
 #include "command_line.h"
 #include "frame_sender.h"
-#include "mqtt_bridge.h"
 #include "parser_texts.h"
 #include "port_listing.h"
-#include "relay_window.h"
 #include "signal_watcher.h"
+#include "window_main.h"
 
 #ifdef RELAIS_HAVE_DBUS
-#include "relay_bus_object.h"
 #include "remote_window.h"
 #endif
 
-#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
 #include <QLibraryInfo>
 #include <QTextStream>
 #include <QTranslator>
@@ -93,10 +96,34 @@ int runCommand(const Invocation& invocation) {
     return kExitUsage;
 }
 
+// The window module: beside the program in the build tree, in the
+// program's library folder once installed.
+RunWindowFunction loadWindow(QString& error) {
+    const QString name = QStringLiteral("relaiskarte-window.so");
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const QString& path :
+         {here.filePath(name),
+          here.filePath(QStringLiteral(RELAIS_WINDOW_MODULE_FROM_BIN "/") + name)}) {
+        if (!QFileInfo::exists(path)) {
+            continue;
+        }
+        QLibrary module(path);
+        module.setLoadHints(QLibrary::ResolveAllSymbolsHint);
+        if (auto run = reinterpret_cast<RunWindowFunction>(module.resolve(kRunWindowSymbol))) {
+            return run; // the module stays loaded for the rest of the run
+        }
+        error = module.errorString();
+        return nullptr;
+    }
+    error = QStringLiteral("%1 fehlt neben %2").arg(name, here.path());
+    return nullptr;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Invocation invocation;
+    RunWindowFunction runWindow = nullptr;
     {
         QCoreApplication app(argc, argv);
         Translators translators;
@@ -109,38 +136,13 @@ int main(int argc, char** argv) {
             QTextStream(stderr) << *error << Qt::endl;
             return kExitUsage;
         }
+        QString error;
+        runWindow = loadWindow(error);
+        if (runWindow == nullptr) {
+            QTextStream(stderr) << QStringLiteral("Das Fenster kann nicht geladen werden: ")
+                                << error << Qt::endl;
+            return kExitUsage;
+        }
     }
-
-    // Qt looks once, at start, whether a screen reader wants the program;
-    // one started later (the first time a user turns it on, say) would find
-    // it silent. So the window is always ready for one.
-    if (!qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {
-        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    }
-    QApplication app(argc, argv);
-    Translators translators;
-    setUpApplication(app, translators);
-    QGuiApplication::setDesktopFileName(QStringLiteral("relaiskarte"));
-    SystemPortResolver resolver;
-    RelayWindow window(resolver);
-#ifdef RELAIS_HAVE_DBUS
-    auto* busObject = new RelayBusObject(window);
-    busObject->publish(QDBusConnection::sessionBus());
-#endif
-    // The broker, when asked for: its lines go to standard error (the
-    // journal), never into a box.
-    QTextStream log(stderr);
-    std::unique_ptr<mqtt::Bridge> bridge;
-    if (invocation.mqtt) {
-        bridge = std::make_unique<mqtt::Bridge>(window, invocation.mqttOptions, log);
-        bridge->start();
-    }
-    // At logout or when killed politely: close as "Beenden" does.
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
-    QObject::connect(&watcher, &SignalWatcher::received, &app, [] {
-        QApplication::closeAllWindows();
-        QCoreApplication::quit();
-    });
-    window.show();
-    return app.exec();
+    return runWindow(argc, argv, invocation.mqtt ? &invocation.mqttOptions : nullptr);
 }

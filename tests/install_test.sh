@@ -56,6 +56,9 @@ ok "service unit valid, exposure $exposure"
 man -l "$share/man/man1/relaiskarte.1.gz" 2>"$work/man.log" | grep -q -- '--relays' ||
   fail "man page does not render: $(cat "$work/man.log")"
 [ "$("$stage/bin/relaiskarte" --version)" = "relaiskarte $version" ] || fail "--version is not $version"
+# The installed program finds its window module where it was installed.
+QT_QPA_PLATFORM=offscreen timeout 3 "$stage/bin/relaiskarte" 2>"$work/window.log"
+[ $? -eq 124 ] || fail "the installed window did not stay up: $(cat "$work/window.log")"
 ok "desktop entry and metainfo valid, man page renders, --version says $version"
 
 (cd "$build" && cpack -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) || fail "cpack: $(cat "$work/cpack.log")"

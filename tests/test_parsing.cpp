@@ -4,11 +4,14 @@
 
 #include "command_line.h"
 #include "line_settings.h"
+#include "mqtt_topics.h"
 #include "parser_texts.h"
 
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace relais;
@@ -124,6 +127,98 @@ private slots:
         const Invocation result = parseCommandLine(args);
         QVERIFY2(result.action != Action::Error, qPrintable(result.text));
         QVERIFY(result.action != Action::Window);
+    }
+
+    // The broker: from the command line or a settings file (the command line
+    // wins); without either, no broker at all.
+    void brokerOptions() {
+        QTemporaryDir home;
+        qputenv("XDG_CONFIG_HOME", home.path().toUtf8()); // no user settings
+        const QString file = home.filePath(QStringLiteral("service.conf"));
+        {
+            QSettings ini(file, QSettings::IniFormat);
+            ini.setValue(QStringLiteral("link/port"), QStringLiteral("COM 3"));
+            ini.setValue(QStringLiteral("mqtt/url"), QStringLiteral("mqtt://broker:1884"));
+            ini.setValue(QStringLiteral("mqtt/name"), QStringLiteral("Garage Tor"));
+            ini.setValue(QStringLiteral("mqtt/discovery"), false);
+        }
+        const auto parse = [](QStringList args) {
+            return parseCommandLine(QStringList{"relaiskarte"} + args);
+        };
+        Invocation service = parse({"--config", file, "--hold"});
+        QCOMPARE(service.action, Action::Hold);
+        QCOMPARE(service.port.number, 3);
+        QVERIFY(service.mqtt);
+        QCOMPARE(service.mqttOptions.host, QStringLiteral("broker"));
+        QCOMPARE(service.mqttOptions.port, 1884);
+        QVERIFY(!service.mqttOptions.tls);
+        QCOMPARE(service.mqttOptions.name, QStringLiteral("garage-tor"));
+        QCOMPARE(service.mqttOptions.discoveryPrefix, QString()); // discovery off
+        QCOMPARE(service.mask, quint16(0)); // with a broker, all off to begin with
+
+        Invocation overridden = parse(
+            {"--config", file, "--hold", "--port", "2", "--mqtt", "mqtts://h", "--mqtt-name", "x"});
+        QCOMPARE(overridden.port.number, 2);
+        QCOMPARE(overridden.mqttOptions.host, QStringLiteral("h"));
+        QCOMPARE(overridden.mqttOptions.port, 8883);
+        QVERIFY(overridden.mqttOptions.tls);
+        QCOMPARE(overridden.mqttOptions.name, QStringLiteral("x"));
+
+        Invocation window = parse({"--mqtt", "mqtt://h"});
+        QCOMPARE(window.action, Action::Window);
+        QVERIFY(!window.mqttOptions.name.isEmpty());
+        QCOMPARE(window.mqttOptions.discoveryPrefix, QStringLiteral("homeassistant"));
+        QVERIFY(!parse({}).mqtt);
+
+        for (const QStringList& bad :
+             {QStringList{"--config", home.filePath("none.conf")},
+              QStringList{"--port", "1", "--mask", "1", "--mqtt", "mqtt://h"},
+              QStringList{"--mqtt", "ftp://h"}, QStringList{"--mqtt", "mqtt://"},
+              QStringList{"--mqtt", "mqtt://user:pw@h"}, QStringList{"--mqtt-name", "x"}}) {
+            const Invocation result = parse(bad);
+            QVERIFY2(result.action == Action::Error, qPrintable(bad.join(' ')));
+        }
+    }
+
+    void mqttCommands_data() {
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("value"); // relay, mask or on
+        using K = mqtt::Command::Kind;
+        const auto row = [](const char* topic, const char* payload, K kind, int value) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(topic, payload)))
+                << QString::fromLatin1(topic) << QByteArray(payload) << int(kind) << value;
+        };
+        row("relay/1/set", "ON", K::SetRelay, 1);
+        row("relay/16/set", " off\n", K::SetRelay, 16);
+        row("relay/7/set", "toggle", K::ToggleRelay, 7);
+        row("relays/set", "65535", K::SetRelays, 65535);
+        row("link/set", "COM 2", K::Start, 0);
+        row("link/set", "stop", K::Stop, 0);
+        row("relay/0/set", "ON", K::Invalid, 0);
+        row("relay/17/set", "ON", K::Invalid, 0);
+        row("relay/01/set", "ON", K::Invalid, 0);
+        row("relays/set", "65536", K::Invalid, 0);
+        row("relays/set", "0x10", K::Invalid, 0);
+        row("link/set", "", K::Invalid, 0);
+        row("relay/3", "ON", K::Invalid, 0); // a state, not a command
+    }
+    void mqttCommands() {
+        QFETCH(QString, topic);
+        QFETCH(QByteArray, payload);
+        QFETCH(int, kind);
+        QFETCH(int, value);
+        const mqtt::Command c = mqtt::parseCommand(
+            QStringLiteral("k"), QStringLiteral("relaiskarte/k/") + topic, payload);
+        QCOMPARE(int(c.kind), kind);
+        QCOMPARE(c.error.isEmpty(), kind != int(mqtt::Command::Kind::Invalid));
+        if (c.kind == mqtt::Command::Kind::SetRelays) {
+            QCOMPARE(int(c.mask), value);
+        } else if (c.kind == mqtt::Command::Kind::SetRelay ||
+                   c.kind == mqtt::Command::Kind::ToggleRelay) {
+            QCOMPARE(c.relay, value);
+        }
     }
 
     void settings_data() {

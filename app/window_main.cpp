@@ -1,0 +1,64 @@
+// The window, with its D-Bus interface and, when asked for, the broker.
+
+#include "window_main.h"
+
+#include "mqtt_bridge.h"
+#include "relay_window.h"
+#include "signal_watcher.h"
+
+#ifdef RELAIS_HAVE_DBUS
+#include "relay_bus_object.h"
+#endif
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QTextStream>
+#include <QTranslator>
+
+#include <csignal>
+#include <memory>
+
+using namespace relais;
+
+extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
+                                                  const mqtt::BridgeOptions* broker) {
+    // Qt looks once, at start, whether a screen reader wants the program;
+    // one started later (the first time a user turns it on, say) would find
+    // it silent. So the window is always ready for one.
+    if (!qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    }
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("relaiskarte"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(RELAIS_VERSION));
+    QCoreApplication::setOrganizationName(QStringLiteral("Korvander"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("relaiskarte"));
+    // Qt's own texts (dialog buttons) in German where Qt's translation is installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        app.installTranslator(&qtTexts);
+    }
+
+    SystemPortResolver resolver;
+    RelayWindow window(resolver);
+#ifdef RELAIS_HAVE_DBUS
+    auto* busObject = new RelayBusObject(window);
+    busObject->publish(QDBusConnection::sessionBus());
+#endif
+    // The broker's lines go to standard error (the journal), never into a box.
+    QTextStream log(stderr);
+    std::unique_ptr<mqtt::Bridge> bridge;
+    if (broker != nullptr) {
+        bridge = std::make_unique<mqtt::Bridge>(window, *broker, log);
+        bridge->start();
+    }
+    // At logout or when killed politely: close as "Beenden" does.
+    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&watcher, &SignalWatcher::received, &app, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
+    window.show();
+    return app.exec();
+}
