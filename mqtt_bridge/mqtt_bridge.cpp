@@ -35,13 +35,27 @@ constexpr int kIgnoredLinesPerSecond = 10;
 Bridge::Bridge(RelayOperations& relays, BridgeOptions options, QTextStream& log, QObject* parent)
     : QObject(parent), relays_(relays), options_(std::move(options)), log_(log) {
     static Library library;
+    alive_->bridge = this;
     relays_.watch(this, [this] { schedulePublish(); });
     ignoreWindow_.start();
 }
 
 Bridge::~Bridge() {
+    {
+        const std::lock_guard<std::mutex> lock(alive_->mutex);
+        alive_->bridge = nullptr;
+    }
     if (mosq_ == nullptr) {
         return;
+    }
+    if (connecting_) {
+        // Still resolving or connecting: never wait for that on the way out.
+        // The thread keeps the connection, which ends with the process.
+        connector_.detach();
+        return;
+    }
+    if (connector_.joinable()) {
+        connector_.join();
     }
     leave(1000);
     if (loopRunning_) {
@@ -58,6 +72,8 @@ bool Bridge::start() {
         return false;
     }
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // States are small and go out one after the other: no waiting to fill packets.
+    mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
     const QByteArray status = statusTopic(options_.name).toUtf8();
     mosquitto_will_set(mosq_, status.constData(), 7, "offline", kQos, true);
     if (!options_.user.isEmpty()) {
@@ -90,10 +106,30 @@ void Bridge::tryConnect() {
     // Until a first connection attempt gets under way, knocking again is up
     // to us (libmosquitto's thread only retries connections it has begun);
     // after that, its thread reconnects by itself.
-    const int rc = mosquitto_connect_async(mosq_, options_.host.toUtf8().constData(), options_.port,
-                                           kKeepAliveSeconds);
+    if (connector_.joinable()) {
+        connector_.join();
+    }
+    connecting_ = true;
+    connector_ = std::thread(
+        [mosq = mosq_, host = options_.host.toUtf8(), port = options_.port, alive = alive_] {
+            const int rc = mosquitto_connect_async(mosq, host.constData(), port, kKeepAliveSeconds);
+            const int error = errno;
+            const std::lock_guard<std::mutex> lock(alive->mutex);
+            if (Bridge* bridge = alive->bridge) {
+                QMetaObject::invokeMethod(
+                    bridge, [bridge, rc, error] { bridge->connectAttempted(rc, error); },
+                    Qt::QueuedConnection);
+            }
+        });
+}
+
+void Bridge::connectAttempted(int rc, int error) {
+    connecting_ = false;
+    if (gaveUp_) {
+        return;
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
-        disconnectedNow(rc == MOSQ_ERR_ERRNO ? -errno : rc);
+        disconnectedNow(rc == MOSQ_ERR_ERRNO ? -error : rc);
         QTimer::singleShot(retryDelayMs_, this, &Bridge::tryConnect);
         retryDelayMs_ = qMin(retryDelayMs_ * 2, 30000);
         return;
@@ -210,7 +246,9 @@ void Bridge::giveUp(const QString& line) {
     }
     gaveUp_ = true;
     connected_ = false;
-    mosquitto_disconnect(mosq_); // no more tries
+    if (!connecting_) {
+        mosquitto_disconnect(mosq_); // no more tries
+    }
     say(line);
 }
 
@@ -304,10 +342,11 @@ int Bridge::publish(const Message& message) {
 }
 
 void Bridge::leave(int ms) {
-    if (mosq_ == nullptr || !connected_) {
-        if (mosq_ != nullptr) {
-            mosquitto_disconnect(mosq_);
-        }
+    if (mosq_ == nullptr || connecting_) {
+        return;
+    }
+    if (!connected_) {
+        mosquitto_disconnect(mosq_); // ends the retries
         return;
     }
     publishChanges();

@@ -9,6 +9,10 @@
 #include <QObject>
 #include <QTextStream>
 
+#include <memory>
+#include <mutex>
+#include <thread>
+
 struct mosquitto;
 struct mosquitto_message;
 
@@ -49,6 +53,7 @@ private:
     static void onLog(mosquitto*, void* self, int level, const char* text);
 
     void tryConnect();
+    void connectAttempted(int rc, int error);
     void connectedNow(int rc);
     void disconnectedNow(int rc);
     void received(const QString& topic, const QByteArray& payload, bool retained);
@@ -64,6 +69,16 @@ private:
     QTextStream& log_;
     mosquitto* mosq_ = nullptr;
     bool loopRunning_ = false;
+    // The first attempts run on a thread of their own: resolving the
+    // broker's name may take seconds. It reports back only while this
+    // object lives.
+    struct Liveness {
+        std::mutex mutex;
+        Bridge* bridge = nullptr;
+    };
+    std::shared_ptr<Liveness> alive_ = std::make_shared<Liveness>();
+    std::thread connector_;
+    bool connecting_ = false;
     int retryDelayMs_ = 1000;
     bool connected_ = false;
     bool toldUnreachable_ = false;

@@ -191,7 +191,7 @@ private slots:
                 << QString::fromLatin1(topic) << QByteArray(payload) << int(kind) << value;
         };
         row("relay/1/set", "ON", K::SetRelay, 1);
-        row("relay/16/set", " off\n", K::SetRelay, 16);
+        row("relay/16/set", " off ", K::SetRelay, 16);
         row("relay/7/set", "toggle", K::ToggleRelay, 7);
         row("relays/set", "65535", K::SetRelays, 65535);
         row("link/set", "COM 2", K::Start, 0);
