@@ -9,6 +9,7 @@ server (Xvfb), in three sessions of its own:
 For each: start to window shown, memory, and CPU while the link runs on a
 pseudo-terminal. Usage: a11y_cost.py RELAISKARTE [--quick]"""
 
+from procstats import cpu_seconds, peak_rss
 import os, pty, select, shutil, statistics, subprocess, sys, tempfile, time
 
 app = os.path.abspath(sys.argv[1])
@@ -65,15 +66,6 @@ if mode == MODES[2]:
 def window_shown():
     return run("xdotool", "search", "--onlyvisible", "--name", "Relaiskarte 16 von").stdout.strip()
 
-def stat(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-def peak_rss(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return next(int(l.split()[1]) for l in f if l.startswith("VmHWM")) / 1024
-
 starts = []
 runs = 1 if quick else 7
 for i in range(runs):
@@ -96,11 +88,11 @@ os.close(slave)
 run("busctl", "--user", "call", "de.korvander.Relaiskarte", "/Relaiskarte", "de.korvander.Relaiskarte1",
     "Start", "s", device)
 seconds = 3 if quick else 60
-cpu_before, end, frames = stat(program.pid), time.monotonic() + seconds, b""
+cpu_before, end, frames = cpu_seconds(program.pid), time.monotonic() + seconds, b""
 while time.monotonic() < end:
     if select.select([master], [], [], 0.2)[0]:
         frames += os.read(master, 4096)
-cpu = (stat(program.pid) - cpu_before) * 60 / seconds
+cpu = (cpu_seconds(program.pid) - cpu_before) * 60 / seconds
 rss = peak_rss(program.pid)
 program.terminate()
 program.wait(10)

@@ -5,6 +5,7 @@ broker restart, CPU and memory of the headless run with and without the
 bridge, side by side with a plain C program that writes the same frame
 every 100 ms (the floor). Usage: mqtt_bench.py RELAISKARTE FLOOR [--quick]"""
 
+from procstats import cpu_seconds, peak_rss
 import os, pty, random, select, shutil, signal, socket, statistics, subprocess, sys, tempfile, time
 
 app, floor = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
@@ -61,15 +62,6 @@ class Subscriber:
                     if line.decode() == text:
                         return time.monotonic()
         return None
-
-def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-def peak_rss(pid):
-    with open(f"/proc/{pid}/status") as f:
-        return next(int(l.split()[1]) for l in f if l.startswith("VmHWM")) / 1024
 
 def unit():
     master, slave = pty.openpty()
@@ -146,7 +138,7 @@ results = [("headless --hold, bridge connected", measure(
            ("headless --hold, no bridge", measure([app, "--port", device, "--hold", "--mask", "4"], master)),
            ("plain C program, same frames (the floor)", measure([floor, device], master))]
 for what, (cpu, rss) in results:
-    row(f"{what}: CPU (ms per minute)", f"{cpu:.0f}")
+    row(f"{what}: CPU (ms per minute)", f"{cpu:.1f}")
     row(f"{what}: peak RSS (MiB)", f"{rss:.1f}")
 
 # Click to the published state, in the window under Xvfb.

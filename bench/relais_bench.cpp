@@ -533,17 +533,30 @@ int main(int argc, char** argv) {
     };
 
     std::printf("## relais_bench%s\n", quick ? " (quick run: figures are not meaningful)" : "");
-    tickTiming(quick ? 2 : 60);
-    clickLatency(quick ? 5 : 120);
+    // --only N runs section N alone, to measure one thing again.
+    const QString only = option("--only");
+    const auto wanted = [&](int section) { return only.isEmpty() || only.toInt() == section; };
+    if (wanted(1)) {
+        tickTiming(quick ? 2 : 60);
+    }
+    if (wanted(2)) {
+        clickLatency(quick ? 5 : 120);
+    }
     const QString formProgram = option("--startup-form");
     const QString minimalProgram = option("--startup-minimal");
-    if (!formProgram.isEmpty() && !minimalProgram.isEmpty()) {
+    if (wanted(3) && !formProgram.isEmpty() && !minimalProgram.isEmpty()) {
         startup(formProgram, minimalProgram, quick ? 2 : 15);
     }
-    cpu(quick ? 1 : 20);
-    stalledLine(quick ? 2 : 60);
-    vanishedLine();
-    if (const QString program = option("--program"); !program.isEmpty()) {
+    if (wanted(4)) {
+        cpu(quick ? 1 : 20);
+    }
+    if (wanted(5)) {
+        stalledLine(quick ? 2 : 60);
+    }
+    if (wanted(6)) {
+        vanishedLine();
+    }
+    if (const QString program = option("--program"); wanted(7) && !program.isEmpty()) {
         scripts(program, quick ? 3 : 50);
     }
     return 0;

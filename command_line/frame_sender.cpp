@@ -61,7 +61,10 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     std::unique_ptr<mqtt::Bridge> bridge;
     if (invocation.mqtt) {
         bridge = std::make_unique<mqtt::Bridge>(relays, invocation.mqttOptions, err);
-        bridge->start();
+        if (!bridge->start()) {
+            relays.closePort();
+            return kExitUsage; // a broker that can never work (its line is out)
+        }
     }
     int code = kExitOk;
     QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
