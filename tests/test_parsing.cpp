@@ -123,10 +123,15 @@ private slots:
     }
     void examplesRunAsPrinted() {
         QFETCH(QString, line);
-        const QStringList args = QProcess::splitCommand(line);
+        // The service's settings file, as the README has the user make it
+        // from the example the package ships.
+        QTemporaryDir etc;
+        const QString settings = etc.filePath(QStringLiteral("relaiskarte.conf"));
+        QVERIFY(QFile::copy(QStringLiteral(SETTINGS_EXAMPLE_PATH), settings));
+        QStringList args = QProcess::splitCommand(line);
+        args.replaceInStrings(QStringLiteral("/etc/relaiskarte.conf"), settings);
         const Invocation result = parseCommandLine(args);
         QVERIFY2(result.action != Action::Error, qPrintable(result.text));
-        QVERIFY(result.action != Action::Window);
     }
 
     // The broker: from the command line or a settings file (the command line
