@@ -191,15 +191,22 @@ print("ok: link/set stops and starts the link; a failure goes to link/error")
 def rss(pid):
     with open(f"/proc/{pid}/status") as f:
         return next(int(l.split()[1]) for l in f if l.startswith("VmRSS"))
+def flood(last):
+    pub = subprocess.Popen(["mosquitto_pub", *broker.client("-t", base + "relays/set", "-q", "1", "-l")],
+                           stdin=subprocess.PIPE, text=True)
+    pub.communicate("\n".join(str(i % 65536) for i in range(9999)) + f"\n{last}\n", timeout=60)
+    unit.wait_frame(f"{last:05d}", "after 10,000 commands", 30)
 before = rss(garage.process.pid)
-flood = subprocess.Popen(["mosquitto_pub", *broker.client("-t", base + "relays/set", "-q", "1", "-l")],
-                         stdin=subprocess.PIPE, text=True)
-flood.communicate("\n".join(str(i % 65536) for i in range(9999)) + "\n12345\n", timeout=60)
-unit.wait_frame("12345", "after 10,000 commands", 30)
-growth = (rss(garage.process.pid) - before) / 1024
-if growth > 8:
-    fail(f"memory grew by {growth:.1f} MiB in the flood")
-print(f"ok: 10,000 commands: frames whole, the last one on the wire, memory +{growth:.1f} MiB")
+flood(12344)
+first = (rss(garage.process.pid) - before) / 1024
+flood(12345)
+second = (rss(garage.process.pid) - before) / 1024 - first
+# The first flood may grow the heap once (more under AddressSanitizer, whose
+# allocator keeps more for itself); a second one must find room in it.
+if (first > 8 and not sanitizer) or second > 2:
+    fail(f"memory grew by {first:.1f} MiB in a flood and {second:.1f} MiB more in the next")
+print(f"ok: twice 10,000 commands: frames whole, the last one on the wire, memory +{first:.1f} MiB, "
+      f"then +{second:.1f} MiB")
 
 # 3. The broker restarts: the bridge is back and tells everything again.
 broker.stop()
