@@ -79,7 +79,8 @@ for i in range(runs):
         program.wait(10)
         while window_shown():
             time.sleep(0.01)
-while run("busctl", "--user", "status", "de.korvander.Relaiskarte").returncode != 0:
+while run("busctl", "--user", "call", "org.freedesktop.DBus", "/org/freedesktop/DBus",
+          "org.freedesktop.DBus", "NameHasOwner", "s", "de.korvander.Relaiskarte").stdout.strip() != "b true":
     time.sleep(0.05)
 
 master, slave = pty.openpty()
