@@ -32,15 +32,26 @@ if "--mode" not in sys.argv:
                      "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"):
             env.pop(gone, None)
         os.makedirs(f"{work}/run", mode=0o700)
-        args = [sys.executable, __file__, app, "--mode", mode] + (["--quick"] if quick else [])
-        # Only the table row: the session's services chatter on the same output.
-        out = subprocess.run(["dbus-run-session", "--"] + args, env=env, stdout=subprocess.PIPE,
-                             stderr=subprocess.DEVNULL, text=True).stdout
-        print("".join(l + "\n" for l in out.splitlines() if l.startswith("| ")), end="", flush=True)
+        out = f"{work}/row.txt"
+        args = [sys.executable, __file__, app, "--mode", mode, "--out", out] + (["--quick"] if quick else [])
+        # The row comes through a file: services the session started may
+        # outlive it, and they would hold a pipe open.
+        try:
+            subprocess.run(["dbus-run-session", "--"] + args, env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120 if quick else 900)
+        except subprocess.TimeoutExpired:
+            print(f"| {mode:<24} | did not finish in time |")
+        if os.path.exists(out):
+            with open(out) as f:
+                print(f.read(), end="", flush=True)
         shutil.rmtree(work, ignore_errors=True)
     sys.exit(0)
 
 mode = sys.argv[sys.argv.index("--mode") + 1]
+row_file = sys.argv[sys.argv.index("--out") + 1]
+def report(line):
+    with open(row_file, "w") as f:
+        f.write(line + "\n")
 run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True)
 children = []
 display = next(f":{n}" for n in range(150, 199) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
@@ -67,10 +78,11 @@ def window_shown():
     return run("xdotool", "search", "--onlyvisible", "--name", "Relaiskarte 16 von").stdout.strip()
 
 starts = []
+errors = tempfile.mktemp(prefix="a11y-cost-", suffix=".err")
 runs = 1 if quick else 7
 for i in range(runs):
     begin = time.monotonic()
-    program = subprocess.Popen([app], stderr=subprocess.DEVNULL)
+    program = subprocess.Popen([app], stderr=open(errors, "w"))
     while not window_shown() and time.monotonic() - begin < 20:
         time.sleep(0.002)
     starts.append((time.monotonic() - begin) * 1000)
@@ -79,8 +91,15 @@ for i in range(runs):
         program.wait(10)
         while window_shown():
             time.sleep(0.01)
-while run("busctl", "--user", "call", "org.freedesktop.DBus", "/org/freedesktop/DBus",
-          "org.freedesktop.DBus", "NameHasOwner", "s", "de.korvander.Relaiskarte").stdout.strip() != "b true":
+def owns_name():
+    return run("busctl", "--user", "call", "org.freedesktop.DBus", "/org/freedesktop/DBus",
+               "org.freedesktop.DBus", "NameHasOwner", "s", "de.korvander.Relaiskarte").stdout.strip() == "b true"
+waited = time.monotonic()
+while not owns_name():
+    if program.poll() is not None or time.monotonic() - waited > 20:
+        with open(errors) as f:
+            report(f"| {mode:<24} | the window did not come up (exit {program.poll()}): {f.read()[-300:]!r}")
+        sys.exit(0)
     time.sleep(0.05)
 
 master, slave = pty.openpty()
@@ -99,5 +118,5 @@ program.terminate()
 program.wait(10)
 for c in children:
     c.terminate()
-print(f"| {mode:<24} | {statistics.median(starts):>21.0f} ms | {rss:>5.1f} MiB | {cpu * 1000:>19.0f} ms |"
-      + ("" if len(frames) >= 5 * seconds * 9 else f" (only {len(frames) // 5} frames)"))
+report(f"| {mode:<24} | {statistics.median(starts):>21.0f} ms | {rss:>5.1f} MiB | {cpu * 1000:>19.0f} ms |"
+       + ("" if len(frames) >= 5 * seconds * 9 else f" (only {len(frames) // 5} frames)"))
