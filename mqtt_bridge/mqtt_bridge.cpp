@@ -201,10 +201,8 @@ void Bridge::connectedNow(int rc) {
             .arg(options_.host)
             .arg(options_.port)
             .arg(options_.name));
-    const QString base = baseTopic(options_.name);
-    for (const char* command : {"relay/+/set", "relays/set", "link/set"}) {
-        mosquitto_subscribe(mosq_, nullptr, (base + QLatin1String(command)).toUtf8().constData(),
-                            kQos);
+    for (const QString& filter : commandFilters(options_.name)) {
+        mosquitto_subscribe(mosq_, nullptr, filter.toUtf8().constData(), kQos);
     }
     // The broker may have lost everything: tell it all again.
     published_.clear();
@@ -214,7 +212,6 @@ void Bridge::connectedNow(int rc) {
         publish(config);
     }
     publishChanges();
-    emit connectionChanged(true);
 }
 
 void Bridge::disconnectedNow(int rc) {
@@ -227,7 +224,6 @@ void Bridge::disconnectedNow(int rc) {
         say(QStringLiteral("MQTT: Verbindung zum Broker %1:%2 verloren; neue Versuche laufen.")
                 .arg(options_.host)
                 .arg(options_.port));
-        emit connectionChanged(false);
     } else if (!toldUnreachable_) {
         toldUnreachable_ = true;
         const QString why = rc < 0 ? QString::fromLocal8Bit(strerror(-rc))

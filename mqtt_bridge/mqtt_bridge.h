@@ -37,13 +37,9 @@ public:
     // Starts connecting in the background; false (with a line on the log)
     // only if the options cannot work at all.
     bool start();
-    bool isConnected() const { return connected_; }
     // Publishes the current state and "offline", and waits until the broker
     // has them or `ms` have passed; then leaves the broker.
     void leave(int ms);
-
-signals:
-    void connectionChanged(bool connected);
 
 private:
     static void onConnect(mosquitto*, void* self, int rc);

@@ -32,8 +32,10 @@ QString statusTopic(const QString& name) {
 QString linkErrorTopic(const QString& name) {
     return baseTopic(name) + QStringLiteral("link/error");
 }
-QString commandFilter(const QString& name) {
-    return baseTopic(name) + QStringLiteral("#");
+QStringList commandFilters(const QString& name) {
+    const QString base = baseTopic(name);
+    return {base + QStringLiteral("relay/+/set"), base + QStringLiteral("relays/set"),
+            base + QStringLiteral("link/set")};
 }
 
 QList<Message> stateMessages(const QString& name, quint16 relays, bool running) {

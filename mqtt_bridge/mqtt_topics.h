@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -19,8 +20,8 @@ struct Identity {
 QString baseTopic(const QString& name);
 QString statusTopic(const QString& name);
 QString linkErrorTopic(const QString& name);
-// What the bridge subscribes to: every "…/set" under the base.
-QString commandFilter(const QString& name);
+// What the bridge subscribes to: the "…/set" topics of its commands.
+QStringList commandFilters(const QString& name);
 
 // A message to send; states and discovery configs are retained.
 struct Message {
