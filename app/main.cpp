@@ -1,28 +1,20 @@
 // Without arguments the window; with arguments the command line (no
-// display needed), which may also reach a running window over D-Bus. The
-// window is a module loaded only when wanted, so that the command line and
-// the service never load the GUI libraries.
+// display needed), which may also reach a running window where the system
+// offers a way. Where the window is a module, it is loaded only when wanted,
+// so that the command line and the service never load the GUI libraries.
 
 #include "command_line.h"
+#include "console.h"
 #include "frame_sender.h"
 #include "parser_texts.h"
 #include "port_listing.h"
-#include "signal_watcher.h"
-#include "window_main.h"
-
-#ifdef RELAIS_HAVE_DBUS
-#include "remote_window.h"
-#endif
+#include "remote_window_client.h"
+#include "window_loader.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QLibrary>
 #include <QLibraryInfo>
 #include <QTextStream>
 #include <QTranslator>
-
-#include <csignal>
 
 using namespace relais;
 
@@ -68,60 +60,20 @@ int runCommand(const Invocation& invocation) {
             err << *error << Qt::endl;
             return kExitUsage;
         }
-        SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
-        QObject::connect(&watcher, &SignalWatcher::received, QCoreApplication::instance(),
-                         &QCoreApplication::quit);
         return holdRelays(hold, err);
     }
-    case Invocation::Action::SendToWindow: {
-#ifdef RELAIS_HAVE_DBUS
-        QString error;
-        switch (setRelaysInRunningWindow(invocation.mask, error)) {
-        case RemoteResult::Done:
-            return kExitOk;
-        case RemoteResult::Failed:
-            err << error << Qt::endl;
-            return kExitWindowFailed;
-        case RemoteResult::NoWindow:
-            break;
-        }
-#endif
-        err << QStringLiteral("Kein Relaiskarte-Fenster läuft; ohne Fenster --port angeben.")
-            << Qt::endl;
-        return kExitUsage;
-    }
+    case Invocation::Action::SendToWindow:
+        return setRelaysInWindow(invocation.mask, err);
     case Invocation::Action::Window:
         break;
     }
     return kExitUsage;
 }
 
-// The window module: beside the program in the build tree, in the
-// program's library folder once installed.
-RunWindowFunction loadWindow(QString& error) {
-    const QString name = QStringLiteral("relaiskarte-window.so");
-    const QDir here(QCoreApplication::applicationDirPath());
-    for (const QString& path :
-         {here.filePath(name),
-          here.filePath(QStringLiteral(RELAIS_WINDOW_MODULE_FROM_BIN "/") + name)}) {
-        if (!QFileInfo::exists(path)) {
-            continue;
-        }
-        QLibrary module(path);
-        module.setLoadHints(QLibrary::ResolveAllSymbolsHint);
-        if (auto run = reinterpret_cast<RunWindowFunction>(module.resolve(kRunWindowSymbol))) {
-            return run; // the module stays loaded for the rest of the run
-        }
-        error = module.errorString();
-        return nullptr;
-    }
-    error = QStringLiteral("%1 fehlt neben %2").arg(name, here.path());
-    return nullptr;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
+    joinCallersConsole();
     Invocation invocation;
     RunWindowFunction runWindow = nullptr;
     // Without a window, Qt's plain event loop: it wakes for the ticks at

@@ -1,21 +1,17 @@
-// The window, with its D-Bus interface and, when asked for, the broker.
+// The window, offered to scripts and, when asked for, on the broker.
 
 #include "window_main.h"
 
 #include "mqtt_bridge.h"
 #include "relay_window.h"
-#include "signal_watcher.h"
-
-#ifdef RELAIS_HAVE_DBUS
-#include "relay_bus_object.h"
-#endif
+#include "shutdown_watcher.h"
+#include "window_remote.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QTextStream>
 #include <QTranslator>
 
-#include <csignal>
 #include <memory>
 
 using namespace relais;
@@ -42,10 +38,7 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
 
     SystemPortResolver resolver;
     RelayWindow window(resolver);
-#ifdef RELAIS_HAVE_DBUS
-    auto* busObject = new RelayBusObject(window);
-    busObject->publish(QDBusConnection::sessionBus());
-#endif
+    offerWindowToScripts(window);
     // The broker's lines go to standard error (the journal), never into a box.
     QTextStream log(stderr);
     std::unique_ptr<mqtt::Bridge> bridge;
@@ -53,9 +46,10 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
         bridge = std::make_unique<mqtt::Bridge>(window, *broker, log);
         bridge->start();
     }
-    // At logout or when killed politely: close as "Beenden" does.
-    SignalWatcher watcher({SIGINT, SIGTERM, SIGHUP});
-    QObject::connect(&watcher, &SignalWatcher::received, &app, [] {
+    // At logout or when killed politely: close as "Beenden" does, before
+    // returning (the session may end the process right after).
+    ShutdownWatcher watcher;
+    QObject::connect(&watcher, &ShutdownWatcher::requested, &app, [] {
         QApplication::closeAllWindows();
         QCoreApplication::quit();
     });

@@ -6,6 +6,7 @@
 #include "link_control.h"
 #include "qt_serial_control.h"
 #include "relay_panel.h"
+#include "shutdown_watcher.h"
 
 #include <QCoreApplication>
 
@@ -66,6 +67,14 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
             return kExitUsage; // a broker that can never work (its line is out)
         }
     }
+    // Asked to end (Ctrl+C, a signal, the session ending): the port is
+    // closed at once, so nothing is sent after, even if the process is
+    // ended right after this.
+    ShutdownWatcher watcher;
+    QObject::connect(&watcher, &ShutdownWatcher::requested, [&relays] {
+        relays.closePort();
+        QCoreApplication::quit();
+    });
     int code = kExitOk;
     QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
         err << message << Qt::endl;

@@ -11,8 +11,9 @@ namespace relais {
 int sendFrames(const PortSpec& port, quint16 mask, QTextStream& err);
 
 // Keeps the link running without a window, as the window's logic does, and
-// joins the broker if the invocation names one, until the event loop is
-// told to quit or the line goes (exit code 7). Messages go to `err`.
+// joins the broker if the invocation names one, until the program is asked
+// to end (see ShutdownWatcher) or the line goes (exit code 7). Messages go
+// to `err`.
 int holdRelays(const Invocation& invocation, QTextStream& err);
 
 // Fills in the broker's user and password from their file or from the

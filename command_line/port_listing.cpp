@@ -22,7 +22,7 @@ QString portListing() {
     QString out;
     for (int n = 1; n <= kPortCount; ++n) {
         const QString com = QStringLiteral("COM %1").arg(n);
-        if (n > devices.size()) {
+        if (n > devices.size() || devices[n - 1].isEmpty()) {
             out += QStringLiteral("%1  %2\n").arg(com, messages::kNoDevice);
             continue;
         }

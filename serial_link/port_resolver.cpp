@@ -1,7 +1,8 @@
 #include "port_resolver.h"
 
+#include "port_platform.h"
+
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 #include <tuple>
@@ -56,32 +57,14 @@ QStringList orderSerialPorts(QStringList devices) {
 }
 
 QStringList SystemPortResolver::devicesInComOrder() {
-    QStringList devices;
-#ifdef Q_OS_WIN
-    for (int n = 1; n <= kPortCount; ++n) {
-        devices << QStringLiteral("COM%1").arg(n);
-    }
-#else
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : ports) {
-        devices << info.systemLocation();
-    }
-    devices = orderSerialPorts(devices);
-#endif
-    return devices;
+    return port_platform::devicesInComOrder();
 }
 
 std::optional<QString> SystemPortResolver::devicePath(int portNumber) const {
-#ifdef Q_OS_WIN
-    if (portNumber >= 1) {
-        return QStringLiteral("COM%1").arg(portNumber);
-    }
-#else
     const QStringList devices = devicesInComOrder();
-    if (portNumber >= 1 && portNumber <= devices.size()) {
+    if (portNumber >= 1 && portNumber <= devices.size() && !devices[portNumber - 1].isEmpty()) {
         return devices[portNumber - 1];
     }
-#endif
     return std::nullopt;
 }
 

@@ -26,7 +26,8 @@ QStringList orderSerialPorts(QStringList devices);
 class SystemPortResolver : public PortResolver {
 public:
     std::optional<QString> devicePath(int portNumber) const override;
-    // The devices behind COM 1, COM 2, ... as they are now.
+    // The devices behind COM 1, COM 2, ... as they are now; an empty entry
+    // where COM n has none, and the list may end early.
     static QStringList devicesInComOrder();
 };
 

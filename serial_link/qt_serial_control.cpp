@@ -1,17 +1,10 @@
 #include "qt_serial_control.h"
 
+#include "port_platform.h"
+
 #include <QDeadlineTimer>
-#include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <poll.h>
-#include <sys/file.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
 
 namespace relais {
 
@@ -43,33 +36,6 @@ QSerialPort::StopBits toQt(LineSettings::StopBits s) {
         return QSerialPort::TwoStop;
     }
     return QSerialPort::OneStop;
-}
-
-QString systemReason(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-// Whether the device behind an open port has gone (hung up or removed).
-bool deviceGone(const QSerialPort& port) {
-#ifdef Q_OS_UNIX
-    pollfd p{int(port.handle()), POLLOUT, 0};
-    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#else
-    Q_UNUSED(port);
-    return true;
-#endif
-}
-
-bool isIoError(QSerialPort::SerialPortError error) {
-    switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::UnknownError:
-        return true;
-    default:
-        return false;
-    }
 }
 
 } // namespace
@@ -149,24 +115,12 @@ void QtSerialControl::open() {
     const auto device =
         chosenDevice_.isEmpty() ? resolver_.devicePath(portNumber_) : std::optional(chosenDevice_);
     if (!device) {
-        fail(kErrPortNotFound, systemReason(ENODEV));
+        fail(kErrPortNotFound, port_platform::noDeviceReason());
     }
     device_ = *device;
-
-#ifdef Q_OS_UNIX
-    if (!QFileInfo::exists(device_)) {
-        fail(kErrPortNotFound, systemReason(ENOENT));
+    if (const auto refusal = port_platform::checkBeforeOpen(device_)) {
+        fail(refusal->number, refusal->reason);
     }
-    // QSerialPort reports "no permission" and "in use" alike; ask the system first.
-    if (::access(device_.toLocal8Bit().constData(), R_OK | W_OK) != 0) {
-        const int err = errno;
-        if (err == EACCES || err == EPERM || err == EROFS) {
-            fail(kErrPermissionDenied, systemReason(err));
-        }
-        fail(err == ENOENT || err == ENODEV || err == ENXIO ? kErrPortNotFound : kErrOpenFailed,
-             systemReason(err));
-    }
-#endif
 
     port_.setPortName(device_);
     applySettings();
@@ -174,25 +128,12 @@ void QtSerialControl::open() {
         const QSerialPort::SerialPortError error = port_.error();
         const QString reason = port_.errorString();
         port_.clearError();
-        switch (error) {
-        case QSerialPort::DeviceNotFoundError:
-            fail(kErrPortNotFound, reason);
-        case QSerialPort::PermissionError:
-            // Access was granted above, so the device is taken (lock file or EBUSY).
-            fail(kErrPortInUse, reason);
-        default:
-            fail(kErrOpenFailed, reason);
-        }
+        fail(port_platform::openFailure(error), reason);
     }
-
-#ifdef Q_OS_UNIX
-    // Also keep out (and respect) programs that lock the device with flock();
-    // the lock goes with the descriptor when the port closes.
-    if (::flock(port_.handle(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    if (const auto refusal = port_platform::claim(port_)) {
         close();
-        fail(kErrPortInUse, systemReason(EBUSY));
+        fail(refusal->number, refusal->reason);
     }
-#endif
     writtenSinceDiscard_ = false;
 }
 
@@ -231,13 +172,7 @@ bool QtSerialControl::drain(int msecs) {
             return false;
         }
     }
-#ifdef Q_OS_UNIX
-    // What the system still holds; a few bytes at most, so this ends.
-    if (isOpen() && ::tcdrain(int(port_.handle())) != 0) {
-        return false;
-    }
-#endif
-    return isOpen();
+    return isOpen() && port_platform::drainSystem(port_);
 }
 
 void QtSerialControl::writeWaiting() {
@@ -262,18 +197,14 @@ void QtSerialControl::onPortError(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || !port_.isOpen() || lost_) {
         return;
     }
-    // The port reports a write the system refuses for now (a stalled line)
-    // as an error too: only a device that hung up, or a real failure, is a
-    // lost line.
-    const bool gone = isIoError(error) && deviceGone(port_);
-    if (!gone && (!isIoError(error) || err == EAGAIN || err == EWOULDBLOCK || err == EINTR)) {
+    const auto reason = port_platform::lostLineReason(port_, error, err);
+    if (!reason) {
         port_.clearError();
         return;
     }
     lost_ = true;
     lossPending_ = true;
-    // After a hang-up the port's own text may name a stale errno.
-    lossReason_ = gone ? systemReason(EIO) : port_.errorString();
+    lossReason_ = *reason;
     // Closing inside the port's own error signal is not safe; and until it is
     // closed, the port may repeat the error without pause.
     const quint64 opening = openCount_;

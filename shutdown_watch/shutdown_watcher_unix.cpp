@@ -1,17 +1,14 @@
-#include "signal_watcher.h"
+#include "shutdown_watcher.h"
 
 #include <QSocketNotifier>
 
-#ifdef Q_OS_UNIX
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#endif
 
 namespace relais {
 
-#ifdef Q_OS_UNIX
 namespace {
 
 int pipeEnds[2] = {-1, -1};
@@ -23,32 +20,28 @@ void onSignal(int signalNumber) {
 }
 
 } // namespace
-#endif
 
-SignalWatcher::SignalWatcher(std::initializer_list<int> signalNumbers, QObject* parent)
-    : QObject(parent) {
-#ifdef Q_OS_UNIX
+ShutdownWatcher::ShutdownWatcher(QObject* parent) : QObject(parent) {
     if (pipeEnds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipeEnds) != 0) {
         return;
     }
     ::fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
-    notifier_ = new QSocketNotifier(pipeEnds[1], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+    auto* notifier = new QSocketNotifier(pipeEnds[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         unsigned char byte = 0;
         if (::read(pipeEnds[1], &byte, 1) == 1) {
-            emit received(byte);
+            emit requested();
         }
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int number : signalNumbers) {
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
         ::sigaction(number, &action, nullptr);
     }
-#else
-    Q_UNUSED(signalNumbers);
-#endif
 }
+
+ShutdownWatcher::~ShutdownWatcher() = default;
 
 } // namespace relais

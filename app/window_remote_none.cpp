@@ -1,0 +1,7 @@
+#include "window_remote.h"
+
+namespace relais {
+
+void offerWindowToScripts(RelayWindow&) {}
+
+} // namespace relais
