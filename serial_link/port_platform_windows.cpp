@@ -6,6 +6,9 @@
 #include "port_resolver.h"
 #include "serial_control.h"
 
+#include <iterator>
+#include <string>
+
 #include <windows.h>
 
 namespace relais::port_platform {
