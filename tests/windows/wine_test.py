@@ -202,6 +202,10 @@ def output_of(process):
     return process.err_file.read().decode("utf-8", "replace")
 
 
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
 def text(completed):
     return completed.stdout.decode("utf-8", "replace"), completed.stderr.decode("utf-8", "replace")
 
@@ -242,6 +246,19 @@ def command_line(wine, line):
     out, err = text(result)
     check(result.returncode == 3 and err.splitlines() == ["Ausgewählte COM Schnittstelle nicht vorhanden"],
           "COM 2 missing: its message, exit 3", f"exit {result.returncode}: {err!r}")
+
+    # Typed in cmd.exe as "relaiskarte", the console twin is found first and
+    # waited for, so the exit code arrives (cmd would not wait for the GUI exe).
+    script = os.path.join(wine.prefix, "drive_c", "missing-port.bat")
+    with open(script, "w", newline="\r\n") as f:
+        f.write(f"@cd /d {windows_path(os.path.dirname(TWIN))}\n"
+                '@relaiskarte --port "COM 2" --relays 1\n'
+                "@exit /b %ERRORLEVEL%\n")
+    result = wine.run("cmd", "/c", r"C:\missing-port.bat")
+    out, err = text(result)
+    check(result.returncode == 3 and "nicht vorhanden" in out + err,
+          'cmd.exe: "relaiskarte" runs the console twin, its message and exit code 3 arrive',
+          f"exit {result.returncode}: {(out + err)[-300:]!r}")
 
     # No D-Bus on Windows: --relays alone says so in one German line, exit 2.
     result = wine.run(TWIN, "--relays", "5")
@@ -514,6 +531,23 @@ def installer(display, scratch, shots):
     wine.server("-k")
 
 
+def version_resources():
+    """Explorer's Details tab: product, version and maker, and the icon."""
+    version = re.search(r"project\(relaiskarte VERSION ([0-9.]+)",
+                        open(os.path.join(os.path.dirname(__file__), "..", "..", "CMakeLists.txt")).read()).group(1)
+    for path in (EXE, TWIN):
+        data = open(path, "rb").read()
+        strings = {key: re.search(key.encode("utf-16-le") + rb"(?:\0\0)+((?:[^\0]\0)+)", data)
+                   for key in ("ProductName", "CompanyName", "ProductVersion", "FileVersion")}
+        found = {k: m.group(1).decode("utf-16-le") if m else None for k, m in strings.items()}
+        check(found == {"ProductName": "Relaiskarte", "CompanyName": "Korvander",
+                        "ProductVersion": version, "FileVersion": version},
+              f"{os.path.basename(path)} carries its version resource", str(found))
+    # An icon group resource with the six sizes: RT_GROUP_ICON holds 6 entries.
+    data = open(EXE, "rb").read()
+    check(b"\x00\x00\x01\x00\x06\x00" in data, "relaiskarte.exe carries the six-size icon")
+
+
 def sizes():
     exe = os.path.getsize(EXE)
     twin = os.path.getsize(TWIN)
@@ -562,6 +596,7 @@ def main():
             start_to_window(display, wine, 10)
         wine.server("-k")
         installer(display, scratch, shots)
+        version_resources()
         sizes()
     finally:
         display.close()
