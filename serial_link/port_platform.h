@@ -27,9 +27,6 @@ struct Refusal {
 // Asked before opening `device`: is it there, and may it be opened?
 std::optional<Refusal> checkBeforeOpen(const QString& device);
 
-// The CommError number for a failed QSerialPort::open().
-int openFailure(QSerialPort::SerialPortError error);
-
 // Right after opening: whether another program that locks ports holds it.
 std::optional<Refusal> claim(QSerialPort& port);
 

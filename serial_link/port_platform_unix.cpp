@@ -75,18 +75,6 @@ std::optional<Refusal> checkBeforeOpen(const QString& device) {
     return std::nullopt;
 }
 
-int openFailure(QSerialPort::SerialPortError error) {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return kErrPortNotFound;
-    case QSerialPort::PermissionError:
-        // Access was granted before, so the device is taken (lock file or EBUSY).
-        return kErrPortInUse;
-    default:
-        return kErrOpenFailed;
-    }
-}
-
 std::optional<Refusal> claim(QSerialPort& port) {
     // Also keep out (and respect) programs that lock the device with flock();
     // the lock goes with the descriptor when the port closes.

@@ -43,19 +43,6 @@ std::optional<Refusal> checkBeforeOpen(const QString&) {
     return std::nullopt; // opening tells all, in Windows' own words
 }
 
-int openFailure(QSerialPort::SerialPortError error) {
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return kErrPortNotFound;
-    case QSerialPort::PermissionError:
-        // ERROR_ACCESS_DENIED: Windows opens a COM port for one program
-        // only, and this is how it answers the second; no right is missing.
-        return kErrPortInUse;
-    default:
-        return kErrOpenFailed;
-    }
-}
-
 std::optional<Refusal> claim(QSerialPort&) {
     return std::nullopt; // Windows itself keeps every other program out
 }

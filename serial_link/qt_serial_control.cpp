@@ -128,13 +128,27 @@ void QtSerialControl::open() {
         const QSerialPort::SerialPortError error = port_.error();
         const QString reason = port_.errorString();
         port_.clearError();
-        fail(port_platform::openFailure(error), reason);
+        fail(openFailure(error), reason);
     }
     if (const auto refusal = port_platform::claim(port_)) {
         close();
         fail(refusal->number, refusal->reason);
     }
     writtenSinceDiscard_ = false;
+}
+
+int QtSerialControl::openFailure(QSerialPort::SerialPortError error) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return kErrPortNotFound;
+    case QSerialPort::PermissionError:
+        // Not a missing right. On Unix access was checked before opening, so
+        // the device is taken (lock file or EBUSY). On Windows this is
+        // ERROR_ACCESS_DENIED, how a COM port held by another program answers.
+        return kErrPortInUse;
+    default:
+        return kErrOpenFailed;
+    }
 }
 
 bool QtSerialControl::isOpen() const {

@@ -29,6 +29,9 @@ public:
     void write(const QByteArray& data) override;
     void discardPending() override;
 
+    // The CommError number for a failed QSerialPort::open().
+    static int openFailure(QSerialPort::SerialPortError error);
+
     // Waits until everything written has left the port, up to `msecs`.
     bool drain(int msecs);
 

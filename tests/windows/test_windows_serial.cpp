@@ -40,9 +40,9 @@ private slots:
         QFETCH(QSerialPort::SerialPortError, error);
         QFETCH(int, number);
         QFETCH(QString, message);
-        QCOMPARE(port_platform::openFailure(error), number);
+        QCOMPARE(QtSerialControl::openFailure(error), number);
         const QString shown =
-            messageFor(CommError(port_platform::openFailure(error), "COM1", "reason"));
+            messageFor(CommError(QtSerialControl::openFailure(error), "COM1", "reason"));
         QVERIFY2(shown.startsWith(message), qPrintable(shown));
         QVERIFY(!shown.contains(messages::kPermissionDenied));
     }

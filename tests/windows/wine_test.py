@@ -206,6 +206,25 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
+def wait_or_kill(process, seconds):
+    """The exit code, or None if it had to be killed."""
+    try:
+        return process.wait(seconds)
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.wait(10)
+        return None
+
+
+def end_and_listen(process, line, seconds):
+    """Waits for the program to end, then listens half a second more: the
+    exit code and whatever reached the line after it ended."""
+    code = wait_or_kill(process, seconds)
+    ended = time.monotonic()
+    time.sleep(0.5)
+    return code, line.chunks_since(ended)
+
+
 def text(completed):
     return completed.stdout.decode("utf-8", "replace"), completed.stderr.decode("utf-8", "replace")
 
@@ -302,14 +321,7 @@ def hold_and_signals(wine):
     # Ctrl+C in a console reaches every program in it: relaiskarte.com and
     # the relaiskarte.exe it runs. Wine turns SIGINT into CTRL_C_EVENT.
     os.killpg(process.pid, signal.SIGINT)
-    try:
-        code = process.wait(15)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        code = None
-    ended = time.monotonic()
-    time.sleep(0.5)
-    late = line.chunks_since(ended)
+    code, late = end_and_listen(process, line, 15)
     check(code == 0 and not late, "Ctrl+C ends --hold with exit 0 and nothing sent after",
           f"exit {code}, after: {late!r}, err {output_of(process)[-400:]!r}")
     line.close()
@@ -319,11 +331,7 @@ def hold_and_signals(wine):
     process = wine.start(TWIN, "--port", "COM 1", "--relays", "2", "--hold")
     wait_for(lambda: len(line.data()) >= 10, 20)
     line.hang_up()
-    try:
-        code = process.wait(15)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        code = None
+    code = wait_or_kill(process, 15)
     err = output_of(process)
     lines = [l for l in err.splitlines() if l.strip()]
     check(code == 7 and "Verbindung zur COM Schnittstelle unterbrochen" in lines
@@ -390,11 +398,7 @@ class Window:
     def end(self):
         if self.process.poll() is None:
             self.click(*QUIT)
-        try:
-            return self.process.wait(15)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            return None
+        return wait_or_kill(self.process, 15)
 
 
 def window_on_the_wire(display, wine, shots):
@@ -476,14 +480,7 @@ def session_end(display, wine):
         wait_for(lambda: len(line.data()) >= 15, 20)
         sending = len(line.data()) >= 15
         subprocess.run(["wineboot", "--end-session"], env=wine.env, capture_output=True, timeout=60)
-        try:
-            code = process.wait(20)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            code = None
-        ended = time.monotonic()
-        time.sleep(0.5)
-        late = line.chunks_since(ended)
+        code, late = end_and_listen(process, line, 20)
         # Wine's end of session, as Windows', ends what still runs once
         # WM_ENDSESSION has returned (exit 0 if the program got there first,
         # else killed); test_windows_shutdown shows the port is closed by then.
