@@ -79,7 +79,7 @@ def wait_for(check, what, seconds=20):
         if check():
             return
         time.sleep(0.1)
-    fail(what)
+    fail(what() if callable(what) else what)
 wait_for(lambda: run("xdotool", "getmouselocation").returncode == 0, "Xvfb did not start")
 children.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
 children.append(subprocess.Popen(["speech-dispatcher", "-s", "-t", "0"], stdout=subprocess.DEVNULL,
@@ -107,8 +107,13 @@ errors = f"{work}/program.err"
 def start_program():
     p = subprocess.Popen([app], stderr=open(errors, "a"))
     children.append(p)
+    # A cold machine's first start activates the accessibility registry and
+    # builds font caches: allow for it, and say what the program said.
+    def why():
+        state = "running" if p.poll() is None else f"exited {p.returncode}"
+        return f"the window did not appear (program {state}, its stderr: {open(errors).read()[-600:]!r})"
     wait_for(lambda: run("xdotool", "search", "--onlyvisible", "--name", "Relaiskarte 16").stdout.strip(),
-             "the window did not appear")
+             why, 60)
     return p
 def heard():
     with open(said) as f:
