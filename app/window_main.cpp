@@ -4,6 +4,7 @@
 
 #include "mqtt_bridge.h"
 #include "relay_window.h"
+#include "screen_reader_readiness.h"
 #include "shutdown_watcher.h"
 #include "window_remote.h"
 
@@ -18,13 +19,8 @@ using namespace relais;
 
 extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
                                                   const mqtt::BridgeOptions* broker) {
-    // Qt looks once, at start, whether a screen reader wants the program;
-    // one started later (the first time a user turns it on, say) would find
-    // it silent. So the window is always ready for one.
-    if (!qEnvironmentVariableIsSet("QT_LINUX_ACCESSIBILITY_ALWAYS_ON")) {
-        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-    }
     QApplication app(argc, argv);
+    prepareForScreenReaders(); // before the window's first control
     QCoreApplication::setApplicationName(QStringLiteral("relaiskarte"));
     QCoreApplication::setApplicationVersion(QStringLiteral(RELAIS_VERSION));
     QCoreApplication::setOrganizationName(QStringLiteral("Korvander"));

@@ -10,6 +10,9 @@ For each: start to window shown, memory, and CPU while the link runs on a
 pseudo-terminal. Usage: a11y_cost.py RELAISKARTE [--quick]"""
 
 from procstats import cpu_seconds, peak_rss
+import os, sys
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+import harness  # refuses to run where a real serial port is visible
 import os, pty, select, shutil, statistics, subprocess, sys, tempfile, time
 
 app = os.path.abspath(sys.argv[1])
@@ -19,7 +22,7 @@ MODES = ("no accessibility bus", "bus, nobody listening", "bus, a listener")
 if "--mode" not in sys.argv:
     for tool in ("Xvfb", "xdotool", "dbus-run-session", "busctl"):
         if not shutil.which(tool):
-            print(f"a11y_cost: {tool} is not installed; nothing measured"); sys.exit(0)
+            print(f"SKIP: a11y_cost: {tool} is not installed; nothing measured"); sys.exit(77 if quick else 0)
     print("\n### Readiness for a screen reader (real window under Xvfb)\n")
     print(f"| {'session':<24} | {'start to window, median':>24} | {'peak RSS':>9} "
           f"| {'CPU per minute running':>22} |")

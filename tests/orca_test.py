@@ -8,21 +8,21 @@ started again with Orca running. What Orca said is read from its own log.
 The link runs on a pseudo-terminal. Exit 77: skipped.
 Usage: orca_test.py RELAISKARTE"""
 
-import os, pty, re, select, shutil, signal, subprocess, sys, tempfile, time
+import os, re, shutil, signal, subprocess, sys, time
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Session, Unit, need, run
 
 app = os.path.abspath(sys.argv[1])
-tools = ("Xvfb", "xdotool", "openbox", "orca", "speech-dispatcher", "dbus-run-session", "busctl",
-         "localedef")
-for tool in tools:
-    if not shutil.which(tool):
-        print(f"SKIP: {tool} is not installed"); sys.exit(77)
+need("Xvfb", "xdotool", "xwininfo", "import", "convert", "openbox", "orca", "speech-dispatcher", "dbus-run-session", "busctl",
+     "localedef")
 if not os.path.exists("/usr/lib/speech-dispatcher-modules/sd_generic"):
     print("SKIP: speech-dispatcher's generic module is not installed"); sys.exit(77)
 
 # Everything the session writes (dconf, Orca's settings, the locale) stays in
 # a folder of its own: the user's real settings are never touched.
 if "--inside" not in sys.argv:
-    work = tempfile.mkdtemp(prefix="orca-test-")
+    session = Session("orca-test-")
+    work = session.work
     env = dict(os.environ, HOME=work, XDG_CONFIG_HOME=f"{work}/config", XDG_DATA_HOME=f"{work}/data",
                XDG_CACHE_HOME=f"{work}/cache", XDG_RUNTIME_DIR=f"{work}/run", ORCA_TEST_WORK=work)
     for gone in ("DBUS_SESSION_BUS_ADDRESS", "QT_QPA_PLATFORM", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON",
@@ -35,19 +35,9 @@ if "--inside" not in sys.argv:
     sys.exit(code)
 
 work = os.environ["ORCA_TEST_WORK"]
-children = []
-run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True)
-def fail(why):
-    print("FAIL:", why)
-    shutdown()
-    sys.exit(1)
-def shutdown():
-    for p in reversed(children):
-        if p.poll() is None:
-            p.terminate()
-            try: p.wait(10)
-            except subprocess.TimeoutExpired: p.kill()
-    run("pkill", "-f", f"{work}/")  # speech-dispatcher's module, if left
+session = Session(work=work)
+fail, wait_for = session.fail, session.wait_for
+session.before_exit.append(lambda: run("pkill", "-f", f"{work}/"))  # speech-dispatcher's module, if left
 
 # A German locale of our own: no root needed, whatever the system has.
 locales = f"{work}/locale"
@@ -69,21 +59,8 @@ with open(f"{conf}/modules/capture.conf", "w") as f:
     f.write(f'GenericExecuteSynth "printf \'%s\\\\n\' \\\'$DATA\\\' >> {said}"\n'
             'GenericLanguage "de" "de" "utf-8"\nAddVoice "de" "MALE1" "de"\n')
 
-display = next(f":{n}" for n in range(90, 140) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-children.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                 stderr=subprocess.DEVNULL))
-os.environ["DISPLAY"] = display
-def wait_for(check, what, seconds=20):
-    end = time.time() + seconds
-    while time.time() < end:
-        if check():
-            return
-        time.sleep(0.1)
-    fail(what() if callable(what) else what)
-wait_for(lambda: run("xdotool", "getmouselocation").returncode == 0, "Xvfb did not start")
-children.append(subprocess.Popen(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-children.append(subprocess.Popen(["speech-dispatcher", "-s", "-t", "0"], stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL))
+session.start_display(window_manager=True)
+session.start("speech-dispatcher", ["speech-dispatcher", "-s", "-t", "0"])
 
 # The accessibility bus runs, switched off, as in a desktop session before a
 # screen reader is turned on.
@@ -92,28 +69,13 @@ run("busctl", "--user", "call", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
 if run(*a11y, "IsEnabled", "b", "false").returncode != 0:
     fail("the accessibility bus did not start")
 
-master, slave = pty.openpty()
-device = os.ttyname(slave)
-os.close(slave)
-def wire(wait=0.5):
-    data, end = b"", time.time() + wait
-    while time.time() < end:
-        if select.select([master], [], [], 0.05)[0]:
-            try: data += os.read(master, 4096)
-            except OSError: break
-    return data
+unit = Unit(session)
+device = unit.device
+wire = unit.read
 
-errors = f"{work}/program.err"
 def start_program():
-    p = subprocess.Popen([app], stderr=open(errors, "a"))
-    children.append(p)
-    # A cold machine's first start activates the accessibility registry and
-    # builds font caches: allow for it, and say what the program said.
-    def why():
-        state = "running" if p.poll() is None else f"exited {p.returncode}"
-        return f"the window did not appear (program {state}, its stderr: {open(errors).read()[-600:]!r})"
-    wait_for(lambda: run("xdotool", "search", "--onlyvisible", "--name", "Relaiskarte 16").stdout.strip(),
-             why, 60)
+    p = session.start("relaiskarte", [app])
+    session.window("Relaiskarte 16", 60, p)
     return p
 def heard():
     with open(said) as f:
@@ -121,24 +83,45 @@ def heard():
 def key(name, expect):
     before = len(heard())
     run("xdotool", "key", name)
-    wait_for(lambda: expect in heard()[before:], f"after {name}, never heard {expect!r}: {heard()[before:]!r}")
+    wait_for(lambda: expect in heard()[before:], lambda: f"after {name}, never heard {expect!r}: {heard()[before:]!r}")
     time.sleep(0.4)  # let Orca finish the utterance before the next step
 bus = ["busctl", "--user", "call", "de.korvander.Relaiskarte", "/Relaiskarte", "de.korvander.Relaiskarte1"]
 def call(*args, expect):
     before = len(heard())
     if run(*bus, *args).returncode != 0:
         fail(f"D-Bus {args} failed")
-    wait_for(lambda: expect in heard()[before:], f"after {args}, never heard {expect!r}: {heard()[before:]!r}")
+    wait_for(lambda: expect in heard()[before:], lambda: f"after {args}, never heard {expect!r}: {heard()[before:]!r}")
     time.sleep(0.4)
 
 log = f"{work}/orca.log"
 try:
+    # 0. A hung accessibility registry: the window paints and ticks at once.
+    a11y_bus = run("busctl", "--user", "call", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                   "GetAddress").stdout.split('"')[1]
+    registry = ["busctl", f"--address={a11y_bus}", "call"]
+    run(*registry, "org.a11y.atspi.Registry", "/org/a11y/atspi/registry", "org.freedesktop.DBus.Peer", "Ping")
+    registry_pid = int(run(*registry, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "GetConnectionUnixProcessID", "s", "org.a11y.atspi.Registry").stdout.split()[1])
+    os.kill(registry_pid, signal.SIGSTOP)
+    session.before_exit.append(lambda: os.kill(registry_pid, signal.SIGCONT))
+    program = start_program()
+    if run("busctl", "--user", "--timeout=5", *bus[2:], "Start", "s", device).returncode != 0:
+        fail("with the registry hung, the window did not answer D-Bus")
+    unit.wait_frame("00000", "with the registry hung", 5)
+    shot = f"{work}/hung.png"
+    run("import", "-window", session.window("Relaiskarte 16"), shot)
+    if int(run("convert", shot, "-format", "%k", "info:").stdout or 0) < 8:
+        fail("with the registry hung, the window is blank")
+    program.send_signal(signal.SIGTERM)
+    program.wait(10)
+    os.kill(registry_pid, signal.SIGCONT)
+    print("ok: with the accessibility registry hung, the window paints, answers and ticks at once")
+
     # 1. The program first, then Orca: it must be heard all the same.
     program = start_program()
     time.sleep(1)
-    orca = subprocess.Popen(["orca", "--debug-file", log], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    children.append(orca)
-    wait_for(lambda: "Beenden" in heard(), f"Orca started after the program heard nothing: {heard()!r}", 60)
+    session.start("orca", ["orca", "--debug-file", log], log=False)
+    wait_for(lambda: "Beenden" in heard(), lambda: f"Orca started after the program heard nothing: {heard()!r}", 60)
     print("ok: Orca started after the program reads it (focus on Beenden)")
 
     key("Tab", "Relais-4")                      # into the relay group
@@ -164,7 +147,7 @@ try:
     key("Tab", "Relais-4")
     print("ok: a program started while Orca runs is read")
 finally:
-    shutdown()
+    session.stop()
 
 # Orca's own log, written out as Orca ends: each utterance, continuation lines
 # joined.
@@ -196,8 +179,8 @@ port_list = next(i for i, u in enumerate(utterances) if "Schnittstelle" in u)
 if "ausgewählt" in " ".join(utterances[port_list:port_list + 2]):
     fail(f"the port list at start sounds chosen: {utterances[port_list:port_list + 2]}")
 print("ok: Orca's log has every utterance in order; the group and the port list read well")
-with open(errors) as f:
-    warnings = [l for l in f if "QAccessible" in l or "Fix my children" in l]
+warnings = [l for _, _, path in session.children if path and "relaiskarte" in path
+            for l in open(path) if "QAccessible" in l or "Fix my children" in l]
 if warnings:
     fail(f"Qt accessibility warnings: {warnings[:2]}")
 print("ok: no Qt accessibility warning")

@@ -1,0 +1,226 @@
+"""What the tests that start real programs share: a refusal to run where a
+real serial port is visible, bounded waits, an X server with an optional
+window manager that is ready before anything maps a window, the relay unit
+as a pseudo-terminal, a real MQTT broker on 127.0.0.1, and a failure that
+explains itself: the window tree, the programs' stderr, the broker's log and
+the stacks of every program still running."""
+
+import glob, os, select, shutil, signal, socket, subprocess, sys, tempfile, time
+
+SERIAL = ("ttyS*", "ttyUSB*", "ttyACM*")
+
+
+def real_serial_devices():
+    return sorted(d for pattern in SERIAL for d in glob.glob(f"/dev/{pattern}"))
+
+
+# A program under test that resolves "COM 1" must never find a real port:
+# tests run where /dev holds none (tests/without_serial_devices.sh).
+if real_serial_devices():
+    print(f"FAIL: real serial devices are visible ({', '.join(real_serial_devices()[:3])} ...); "
+          "run this through tests/without_serial_devices.sh (ctest and tools/test do)")
+    sys.exit(1)
+
+run = lambda *cmd, **kw: subprocess.run(cmd, capture_output=True, text=True, **kw)
+
+
+class Session:
+    """Every process a test starts, and what to print when it fails."""
+
+    def __init__(self, prefix="test-", work=None):
+        self.own_work = work is None
+        self.work = work or tempfile.mkdtemp(prefix=prefix)
+        self.children = []  # (name, process, log path or None)
+        self.display = None
+        self.logs = []  # (title, path): tails printed on failure
+        self.before_exit = []
+
+    def start(self, name, argv, env=None, log=True, **kw):
+        path = f"{self.work}/{name}-{len(self.children)}.log" if log else None
+        out = open(path, "w") if path else subprocess.DEVNULL
+        p = subprocess.Popen(argv, env=env, stderr=out, stdout=kw.pop("stdout", subprocess.DEVNULL), **kw)
+        self.children.append((name, p, path))
+        return p
+
+    def wait_for(self, check, what, seconds=10, step=0.05):
+        """A bounded wait; on time-out the test fails with what it saw."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            if check():
+                return
+            time.sleep(step)
+        if not check():
+            self.fail(what() if callable(what) else what)
+
+    def fail(self, why):
+        print("FAIL:", why, flush=True)
+        self.explain()
+        self.stop()
+        sys.exit(1)
+
+    def explain(self):
+        if self.display:
+            tree = run("xwininfo", "-root", "-tree", env=dict(os.environ, DISPLAY=self.display)).stdout
+            named = [l for l in tree.splitlines() if '(has no name)' not in l]
+            print(f"--- window tree of {self.display} (named windows):\n" + "\n".join(named[:80]))
+        for name, p, path in self.children:
+            state = "running" if p.poll() is None else f"exited {p.returncode}"
+            print(f"--- {name} (pid {p.pid}, {state})")
+            if path and os.path.exists(path):
+                with open(path, errors="replace") as f:
+                    print(f"    its output, last lines:\n{f.read()[-1500:]}")
+            if p.poll() is None and name.startswith("relaiskarte") and shutil.which("gdb"):
+                stacks = run("gdb", "-batch", "-p", str(p.pid), "-ex", "thread apply all bt 25", timeout=60)
+                print("    its threads:\n" + "\n".join(l for l in stacks.stdout.splitlines()
+                                                     if l.startswith(("Thread", "#"))))
+        for title, path in self.logs:
+            if os.path.exists(path):
+                with open(path, errors="replace") as f:
+                    print(f"--- {title}, last lines:\n{''.join(f.readlines()[-30:])}")
+        sys.stdout.flush()
+
+    def stop(self):
+        for hook in self.before_exit:
+            hook()
+        for _, p, _ in reversed(self.children):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(10)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+        if self.own_work:
+            shutil.rmtree(self.work, ignore_errors=True)
+
+    def start_display(self, window_manager=False):
+        """Xvfb on a display it picks itself. With a window manager: openbox,
+        waited for until its start-up is done; a window mapped before that
+        can stay unmapped, its request left in openbox's queue."""
+        read, write = os.pipe()
+        self.start("Xvfb", ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                   pass_fds=(write,))
+        os.close(write)
+        number = b""
+        while select.select([read], [], [], 20)[0]:
+            chunk = os.read(read, 16)
+            number += chunk
+            if not chunk or number.endswith(b"\n"):
+                break
+        os.close(read)
+        if not number.strip().isdigit():
+            self.fail("Xvfb did not start")
+        self.display = f":{number.decode().strip()}"
+        os.environ["DISPLAY"] = self.display
+        os.environ.pop("WAYLAND_DISPLAY", None)
+        if window_manager:
+            ready = f"{self.work}/wm-ready"
+            self.start("openbox", ["openbox", "--startup", f"touch {ready}"])
+            self.wait_for(lambda: os.path.exists(ready), "openbox did not finish starting", 30)
+        return self.display
+
+    def window(self, title, seconds=20, program=None):
+        """The id of a visible window whose name holds title."""
+        found = []
+        def visible():
+            if program is not None and program.poll() is not None:
+                self.fail(f"the program ended with {program.returncode} before its window appeared")
+            found[:] = run("xdotool", "search", "--onlyvisible", "--name", title).stdout.split()
+            return bool(found)
+        self.wait_for(visible, f"the window {title!r} did not appear", seconds)
+        return found[0]
+
+
+class Unit:
+    """The relay unit: a pseudo-terminal, read as the program writes."""
+
+    def __init__(self, session):
+        self.session = session
+        self.master, slave = os.openpty()
+        self.device = os.ttyname(slave)
+        os.close(slave)
+
+    def read(self, wait=0.35):
+        data, end = b"", time.monotonic() + wait
+        while time.monotonic() < end:
+            if select.select([self.master], [], [], 0.05)[0]:
+                try:
+                    data += os.read(self.master, 65536)
+                except OSError:
+                    break
+        return data
+
+    def last(self):
+        frames = self.read()
+        if not frames:
+            return None
+        if len(frames) % 5 or not frames.isdigit():
+            self.session.fail(f"frames not whole: {frames[-40:]!r}")
+        return frames[-5:].decode()
+
+    def wait_frame(self, frame, what, seconds=10):
+        seen = []
+        def current():
+            seen.append(self.last())
+            return seen[-1] == frame
+        self.session.wait_for(current, lambda: f"{what}: never {frame} on the wire (last {seen[-3:]})", seconds)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Broker:
+    """Debian's mosquitto on a free port of 127.0.0.1, logging to a file the
+    failure report shows. Its queue per client is unbounded: a test's flood
+    must not be cut by the broker's default of 1,000 queued messages."""
+
+    def __init__(self, session, extra="", tls=False):
+        self.session, self.extra, self.tls = session, extra, tls
+        self.port = free_port()
+        self.log = f"{session.work}/broker-{self.port}.log"
+        session.logs.append((f"the broker on port {self.port}", self.log))
+        self.start()
+
+    def start(self):
+        conf = f"{self.session.work}/broker-{self.port}.conf"
+        with open(conf, "w") as f:
+            f.write(f"listener {self.port} 127.0.0.1\n{self.extra}\nmax_queued_messages 0\n"
+                    f"log_dest file {self.log}\nlog_type all\n")
+            if "password_file" not in self.extra:
+                f.write("allow_anonymous true\n")
+        self.process = self.session.start("mosquitto", ["mosquitto", "-c", conf])
+        def up():
+            try:
+                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
+                return True
+            except OSError:
+                return False
+        self.session.wait_for(up, "mosquitto did not start")
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(10)
+
+    def client(self, *args):
+        base = ["-h", "127.0.0.1", "-p", str(self.port)]
+        if self.tls:
+            base += ["--cafile", f"{self.session.work}/ca.pem"]
+        return base + list(args)
+
+    def sub(self, topic, count=1, seconds=5):
+        r = run("mosquitto_sub", *self.client("-t", topic, "-v", "-C", str(count), "-W", str(seconds)))
+        return dict(line.split(" ", 1) for line in r.stdout.splitlines() if " " in line)
+
+    def pub(self, topic, payload, retain=False):
+        subprocess.run(["mosquitto_pub", *self.client("-t", topic, "-m", payload, "-q", "1",
+                                                      *(["-r"] if retain else []))], check=True)
+
+
+def need(*tools):
+    for tool in tools:
+        if not shutil.which(tool):
+            print(f"SKIP: {tool} is not installed")
+            sys.exit(77)
