@@ -186,6 +186,8 @@ class Broker:
 
     def start(self):
         conf = f"{self.session.work}/broker-{self.port}.conf"
+        open(self.log, "a").close()
+        os.chmod(self.log, 0o666)  # mosquitto started as root writes as the user "mosquitto"
         with open(conf, "w") as f:
             f.write(f"listener {self.port} 127.0.0.1\n{self.extra}\nmax_queued_messages 0\n"
                     f"log_dest file {self.log}\nlog_type all\n")

@@ -5,95 +5,19 @@ certificate made for the test. The relay unit is a pseudo-terminal; the
 broker is read and written with mosquitto_sub and mosquitto_pub. Every loop
 is bounded. Exit 77: skipped. Usage: mqtt_test.py RELAISKARTE"""
 
-import json, os, pty, select, shutil, signal, socket, subprocess, sys, tempfile, time
+import json, os, signal, subprocess, sys, time
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Broker as SessionBroker, Session, Unit as SessionUnit, need
 
 app = os.path.abspath(sys.argv[1])
-for tool in ("mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd", "openssl", "Xvfb",
-             "xdotool"):
-    if not shutil.which(tool):
-        print(f"SKIP: {tool} is not installed"); sys.exit(77)
+need("mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd", "openssl", "Xvfb", "xdotool", "xwininfo")
 
-work = tempfile.mkdtemp(prefix="mqtt-test-")
+session = Session("mqtt-test-")
+work = session.work
 os.chmod(work, 0o755)  # mosquitto started as root reads its files as the user "mosquitto"
-children = []
-def fail(why):
-    print("FAIL:", why)
-    for p in children:
-        if p.poll() is None:
-            p.kill()
-    sys.exit(1)
-def wait_for(check, what, seconds=10):
-    end = time.time() + seconds
-    while time.time() < end:
-        if check():
-            return
-        time.sleep(0.05)
-    fail(what)
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-class Broker:
-    def __init__(self, extra="", tls=False):
-        self.port, self.tls, self.extra = free_port(), tls, extra
-        self.start()
-    def start(self):
-        conf = f"{work}/broker-{self.port}.conf"
-        with open(conf, "w") as f:
-            f.write(f"listener {self.port} 127.0.0.1\n{self.extra}\n")
-            if "password_file" not in self.extra:
-                f.write("allow_anonymous true\n")
-        self.process = subprocess.Popen(["mosquitto", "-c", conf], stdout=subprocess.DEVNULL,
-                                         stderr=subprocess.DEVNULL)
-        children.append(self.process)
-        def up():
-            try:
-                socket.create_connection(("127.0.0.1", self.port), 0.2).close()
-                return True
-            except OSError:
-                return False
-        wait_for(up, "mosquitto did not start")
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(10)
-    def client(self, *args):
-        base = ["-h", "127.0.0.1", "-p", str(self.port)]
-        if self.tls:
-            base += ["--cafile", f"{work}/ca.pem"]
-        return base + list(args)
-    def sub(self, topic, count=1, seconds=5):
-        r = subprocess.run(["mosquitto_sub", *self.client("-t", topic, "-v", "-C", str(count),
-                                                          "-W", str(seconds))],
-                           capture_output=True, text=True)
-        return dict(line.split(" ", 1) for line in r.stdout.splitlines() if " " in line)
-    def pub(self, topic, payload, retain=False):
-        subprocess.run(["mosquitto_pub", *self.client("-t", topic, "-m", payload, "-q", "1",
-                                                      *(["-r"] if retain else []))], check=True)
-
-class Unit:
-    """The relay unit: a pseudo-terminal, read as the program writes."""
-    def __init__(self):
-        self.master, slave = pty.openpty()
-        self.device = os.ttyname(slave)
-        os.close(slave)
-    def read(self, wait=0.35):
-        data, end = b"", time.time() + wait
-        while time.time() < end:
-            if select.select([self.master], [], [], 0.05)[0]:
-                try: data += os.read(self.master, 65536)
-                except OSError: break
-        return data
-    def last(self):
-        frames = self.read()
-        if not frames:
-            return None
-        if len(frames) % 5 or not frames.isdigit():
-            fail(f"frames not whole: {frames[-40:]!r}")
-        return frames[-5:].decode()
-    def wait_frame(self, frame, what, seconds=10):
-        wait_for(lambda: self.last() == frame, f"{what}: never {frame} on the wire", seconds)
+fail, wait_for = session.fail, session.wait_for
+Broker = lambda extra="", tls=False: SessionBroker(session, extra, tls)
+Unit = lambda: SessionUnit(session)
 
 # Under AddressSanitizer freed memory is held back for a while; keep that
 # small, so that the flood's memory figure means the same in both builds.
@@ -102,10 +26,8 @@ sanitizer = {"ASAN_OPTIONS": os.environ["ASAN_OPTIONS"] + ":quarantine_size_mb=1
 
 class Program:
     def __init__(self, *args, env=None):
-        self.log = f"{work}/program-{len(children)}.err"
-        self.process = subprocess.Popen([app, *args], stderr=open(self.log, "w"),
-                                        env={**os.environ, **sanitizer, **(env or {})})
-        children.append(self.process)
+        self.process = session.start("relaiskarte", [app, *args], env={**os.environ, **sanitizer, **(env or {})})
+        self.log = session.children[-1][2]
     def said(self):
         with open(self.log) as f:
             return f.read()
@@ -305,17 +227,11 @@ untrusted.end()
 print("ok: TLS: verified against --mqtt-cafile; refused once against the system's CAs")
 
 # 9. The window: a click is published, a command from the broker lights the button.
-display = next(f":{n}" for n in range(200, 250) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-children.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                 stderr=subprocess.DEVNULL))
-os.environ["DISPLAY"] = display
+session.start_display()
 os.environ.pop("QT_QPA_PLATFORM", None)
-wait_for(lambda: subprocess.run(["xdotool", "getmouselocation"], capture_output=True).returncode == 0,
-         "Xvfb did not start")
 window = Program("--mqtt", url, "--mqtt-name", "fenster", env={"XDG_CONFIG_HOME": work})
 online(broker, "fenster")
-wid = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "Relaiskarte 16"],
-                     capture_output=True, text=True).stdout.split()[0]
+wid = session.window("Relaiskarte 16", program=window.process)
 subprocess.run(["xdotool", "mousemove", "--window", wid, "196", "136", "click", "1"])
 wait_for(lambda: broker.sub("relaiskarte/fenster/relay/3", seconds=1).get("relaiskarte/fenster/relay/3") == "ON",
          "a click on Relais-3 was not published")
@@ -328,8 +244,5 @@ if broker.sub("relaiskarte/fenster/status", seconds=1).get("relaiskarte/fenster/
     fail("the window left without saying offline")
 print("ok: the window: a click published and retained, a command switches it, offline on leaving")
 
-for p in children:
-    if p.poll() is None:
-        p.terminate()
-shutil.rmtree(work, ignore_errors=True)
+session.stop()
 print("all MQTT checks passed")

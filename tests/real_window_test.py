@@ -5,12 +5,12 @@ driven over D-Bus and the command line, read and heard through AT-SPI. The
 link runs on a pseudo-terminal. Runs under its own session bus
 (dbus-run-session). Exit 77: skipped. Usage: real_window_test.py RELAISKARTE"""
 
-import os, pty, select, shutil, signal, subprocess, sys, tempfile, time
+import os, shutil, signal, subprocess, sys, time
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Session, Unit, need, run
 
 app = sys.argv[1]
-for tool in ("Xvfb", "xdotool", "import", "convert", "xprop", "busctl"):
-    if not shutil.which(tool):
-        print(f"SKIP: {tool} is not installed"); sys.exit(77)
+need("Xvfb", "xdotool", "xwininfo", "import", "convert", "xprop", "busctl")
 if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
     print("SKIP: no session bus of our own (dbus-run-session)"); sys.exit(77)
 try:
@@ -19,23 +19,15 @@ try:
 except ImportError as e:
     print(f"SKIP: no AT-SPI client for Python ({e})"); sys.exit(77)
 
-work = tempfile.mkdtemp()
-children = []
-run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True)
-def fail(why):
-    print("FAIL:", why); sys.exit(1)
+session = Session("real-window-")
+work, fail = session.work, session.fail
 def wait_for(check, what, seconds=10):
-    end = time.time() + seconds
-    while time.time() < end:
+    def delivered():
         GLib.MainContext.default().iteration(False)  # deliver AT-SPI events
-        if check():
-            return
-        time.sleep(0.05)
-    fail(what)
+        return check()
+    session.wait_for(delivered, what, seconds)
 def start(*args, **env):
-    p = subprocess.Popen([app, *args], env={**os.environ, **env}, stderr=subprocess.DEVNULL)
-    children.append(p)
-    return p
+    return session.start("relaiskarte", [app, *args], env={**os.environ, **env})
 def ended_cleanly(p, how):
     try:
         code = p.wait(10)
@@ -44,35 +36,18 @@ def ended_cleanly(p, how):
     if code != 0:
         fail(f"the program ended with {code} on {how}")
 
-display = next(f":{n}" for n in range(90, 140) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-children.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                 stderr=subprocess.DEVNULL))
-os.environ.update(DISPLAY=display, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+session.start_display()
+os.environ.update(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
 os.environ.pop("QT_QPA_PLATFORM", None)
-wait_for(lambda: run("xdotool", "getmouselocation").returncode == 0, "Xvfb did not start")
-
-master, slave = pty.openpty()
-device = os.ttyname(slave)
-os.close(slave)
-def wire(wait=0.5):
-    data, end = b"", time.time() + wait
-    while time.time() < end:
-        if select.select([master], [], [], 0.05)[0]:
-            try: data += os.read(master, 4096)
-            except OSError: break
-    return data
+unit = Unit(session)
+device, wire = unit.device, unit.read
 bus = ["busctl", "--user", "call", "de.korvander.Relaiskarte", "/Relaiskarte", "de.korvander.Relaiskarte1"]
 
 try:
     if run(app, "--relays", "1").returncode != 2:
         fail("--relays without a window did not exit 2")
     first = start()
-    wid = ""
-    def find_window():
-        global wid
-        wid = run("xdotool", "search", "--onlyvisible", "--name", "Relaiskarte 16 von Korvander").stdout.split("\n")[0]
-        return bool(wid)
-    wait_for(find_window, "the window did not appear")
+    wid = session.window("Relaiskarte 16 von Korvander", program=first)
     # (NameHasOwner, not "busctl status": that one also asks for the owner's
     # credentials, which a chroot cannot give.)
     has_owner = ["busctl", "--user", "call", "org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -152,8 +127,4 @@ try:
     if os.environ.get("SCREENSHOT_DIR"):
         shutil.copy(f"{work}/shot.png", os.environ["SCREENSHOT_DIR"])
 finally:
-    for c in children:
-        if c.poll() is None:
-            c.send_signal(signal.SIGTERM)
-            c.wait()
-    shutil.rmtree(work, ignore_errors=True)
+    session.stop()

@@ -48,7 +48,8 @@ Run runProgram(const QStringList& args, bool asNobody = false, QString* skip = n
     Run run{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
             QString::fromUtf8(p.readAllStandardError()).trimmed()};
     if (asNobody && run.err.contains(QLatin1String("setpriv"))) {
-        *skip = QStringLiteral("setpriv failed here: ") + run.err;
+        // In a user namespace (a user's private /dev) root is only mapped.
+        *skip = QStringLiteral("setpriv failed here, it needs real root: ") + run.err;
     }
     return run;
 }
