@@ -15,10 +15,10 @@ def real_serial_devices():
 
 
 # A program under test that resolves "COM 1" must never find a real port:
-# tests run where /dev holds none (tests/without_serial_devices.sh).
+# tests run where /dev holds none (tools/without-serial-devices).
 if real_serial_devices():
     print(f"FAIL: real serial devices are visible ({', '.join(real_serial_devices()[:3])} ...); "
-          "run this through tests/without_serial_devices.sh (ctest and tools/test do)")
+          "run this through tools/without-serial-devices (ctest and tools/test do)")
     sys.exit(1)
 
 run = lambda *cmd, **kw: subprocess.run(cmd, capture_output=True, text=True, **kw)

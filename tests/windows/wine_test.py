@@ -2,7 +2,7 @@
 """The Windows program under Wine, on Qt Serial Port's real Windows backend.
 
 Run by tools/test-windows inside a mount namespace whose /dev holds no
-serial device (without_serial_devices.sh): COM 1 is linked to a pty this test owns,
+serial device (tools/without-serial-devices): COM 1 is linked to a pty this test owns,
 and no other COM port exists. Checks the unit tests, the wire of the real
 relaiskarte.exe (window and command line), and the installer in a fresh
 prefix; prints the figures the benchmarks quote. Every wait is bounded.
