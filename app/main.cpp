@@ -54,13 +54,17 @@ int runCommand(const Invocation& invocation) {
         return kExitOk;
     case Invocation::Action::Send:
         return sendFrames(invocation.port, invocation.mask, err);
-    case Invocation::Action::Hold: {
-        Invocation hold = invocation;
-        if (const auto error = loadCredentials(hold)) {
+    case Invocation::Action::Hold:
+    case Invocation::Action::ForgetMqtt: {
+        Invocation withLogin = invocation;
+        if (const auto error = loadCredentials(withLogin)) {
             err << *error << Qt::endl;
             return kExitUsage;
         }
-        return holdRelays(hold, err);
+        if (invocation.action == Invocation::Action::ForgetMqtt) {
+            return forgetOnBroker(withLogin, err);
+        }
+        return holdRelays(withLogin, err);
     }
     case Invocation::Action::SendToWindow:
         return setRelaysInWindow(invocation.mask, err);

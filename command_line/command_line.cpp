@@ -118,12 +118,16 @@ Invocation parseCommandLine(const QStringList& arguments) {
     const QCommandLineOption noDiscovery(
         QStringLiteral("no-mqtt-discovery"),
         QStringLiteral("Meldet das Gerät nicht bei Home Assistant an."));
+    const QCommandLineOption forget(
+        QStringLiteral("mqtt-forget"),
+        QStringLiteral("Löscht alles, was das Gerät auf dem Broker hinterlassen hat (Zustände, "
+                       "Home-Assistant-Erkennung), und endet."));
     const QCommandLineOption config(
         QStringLiteral("config"),
         QStringLiteral("Einstellungsdatei (sonst liest das Fenster die des Benutzers)."),
         QStringLiteral("DATEI"));
     parser.addOptions({ports, port, relays, mask, hold, mqtt, mqttName, mqttCredentials, mqttCaFile,
-                       discoveryPrefix, noDiscovery, config});
+                       discoveryPrefix, noDiscovery, forget, config});
 
     if (!parser.parse(arguments)) {
         return failure(parser.errorText());
@@ -186,8 +190,13 @@ Invocation parseCommandLine(const QStringList& arguments) {
     };
     const QString portText = pick(port, parser.isSet(hold) ? stored.port : QString());
     const QString url = pick(mqtt, stored.mqttUrl);
+    if (parser.isSet(forget) &&
+        (url.isEmpty() || parser.isSet(hold) || parser.isSet(relays) || parser.isSet(mask))) {
+        return failure(QStringLiteral("--mqtt-forget braucht --mqtt und steht ohne --hold, "
+                                      "--relays und --mask."));
+    }
     if (!url.isEmpty()) {
-        if (!forWindow && !parser.isSet(hold)) {
+        if (!forWindow && !parser.isSet(hold) && !parser.isSet(forget)) {
             return failure(QStringLiteral("--mqtt gilt im Fenster oder mit --hold."));
         }
         result.mqtt = true;
@@ -199,12 +208,18 @@ Invocation parseCommandLine(const QStringList& arguments) {
                  stored.mqttName.isEmpty() ? mqtt::defaultDeviceName(portText) : stored.mqttName));
         result.mqttOptions.caFile = pick(mqttCaFile, stored.mqttCaFile);
         result.mqttCredentialsFile = pick(mqttCredentials, stored.mqttCredentials);
-        const bool discovery = !parser.isSet(noDiscovery) && stored.discovery;
-        result.mqttOptions.discoveryPrefix =
-            discovery ? pick(discoveryPrefix, stored.discoveryPrefix.isEmpty()
-                                                  ? QStringLiteral("homeassistant")
-                                                  : stored.discoveryPrefix)
-                      : QString();
+        // Forgetting clears discovery under the prefix even where it is off now.
+        const bool discovery =
+            parser.isSet(forget) || (!parser.isSet(noDiscovery) && stored.discovery);
+        const QString prefix = pick(discoveryPrefix, stored.discoveryPrefix);
+        if (const auto error = mqtt::checkDiscoveryPrefix(prefix); error && discovery) {
+            return failure(*error);
+        }
+        result.mqttOptions.discoveryPrefix = discovery ? prefix : QString();
+        if (parser.isSet(forget)) {
+            result.action = Invocation::Action::ForgetMqtt;
+            return result;
+        }
     } else if (parser.isSet(mqttName) || parser.isSet(mqttCredentials) ||
                parser.isSet(mqttCaFile) || parser.isSet(discoveryPrefix) ||
                parser.isSet(noDiscovery)) {
@@ -265,7 +280,8 @@ std::optional<StoredSettings> readSettings(const QString& path) {
     s.mqttName = file.value(QStringLiteral("mqtt/name")).toString();
     s.mqttCredentials = file.value(QStringLiteral("mqtt/credentials")).toString();
     s.mqttCaFile = file.value(QStringLiteral("mqtt/cafile")).toString();
-    s.discoveryPrefix = file.value(QStringLiteral("mqtt/discovery_prefix")).toString();
+    s.discoveryPrefix =
+        file.value(QStringLiteral("mqtt/discovery_prefix"), s.discoveryPrefix).toString();
     s.discovery = file.value(QStringLiteral("mqtt/discovery"), true).toBool();
     return s;
 }

@@ -25,7 +25,17 @@ int exitCodeFor(int errorNumber);
 
 // What the arguments ask for.
 struct Invocation {
-    enum class Action { Window, Help, Version, ListPorts, Send, Hold, SendToWindow, Error };
+    enum class Action {
+        Window,
+        Help,
+        Version,
+        ListPorts,
+        Send,
+        Hold,
+        SendToWindow,
+        ForgetMqtt,
+        Error
+    };
     Action action = Action::Window;
     PortSpec port;
     quint16 mask = 0;
@@ -45,7 +55,7 @@ struct StoredSettings {
     QString mqttName;
     QString mqttCredentials;
     QString mqttCaFile;
-    QString discoveryPrefix;
+    QString discoveryPrefix = QStringLiteral("homeassistant");
     bool discovery = true;
 };
 std::optional<StoredSettings> readSettings(const QString& path);

@@ -47,6 +47,10 @@ std::optional<QString> loadCredentials(Invocation& invocation) {
     return std::nullopt;
 }
 
+int forgetOnBroker(const Invocation& invocation, QTextStream& err) {
+    return mqtt::forgetCard(invocation.mqttOptions, err) ? kExitOk : kExitUsage;
+}
+
 int holdRelays(const Invocation& invocation, QTextStream& err) {
     SystemPortResolver resolver;
     HeadlessRelays relays(resolver);

@@ -16,6 +16,10 @@ int sendFrames(const PortSpec& port, quint16 mask, QTextStream& err);
 // to `err`.
 int holdRelays(const Invocation& invocation, QTextStream& err);
 
+// Clears what the card left on the broker (--mqtt-forget): exit code 0, or
+// 2 when the broker cannot be reached or refuses.
+int forgetOnBroker(const Invocation& invocation, QTextStream& err);
+
 // Fills in the broker's user and password from their file or from the
 // environment (RELAISKARTE_MQTT_USER, RELAISKARTE_MQTT_PASSWORD); an error
 // text when the file will not do.

@@ -46,6 +46,7 @@ public:
     QString portInUse() const override { return isRunning() ? serial_.device() : QString(); }
     // The port field shows the port; after a failure, what it showed before.
     void startOn(const PortSpec& port) override;
+    std::optional<PortSpec> knownPort() const override { return chosenPort(*portList_); }
     void stop() override { link_->stop(); }
     void watch(QObject* context, std::function<void()> changed) override {
         connect(this, &RelayWindow::stateChanged, context, std::move(changed));

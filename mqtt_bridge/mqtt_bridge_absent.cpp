@@ -17,4 +17,9 @@ bool Bridge::start() {
 
 void Bridge::leave(int) {}
 
+bool forgetCard(const BridgeOptions&, QTextStream& log) {
+    log << QStringLiteral("MQTT: in dieser Ausgabe von relaiskarte nicht enthalten.") << Qt::endl;
+    return false;
+}
+
 } // namespace relais::mqtt

@@ -51,6 +51,14 @@ QList<Message> stateMessages(const QString& name, quint16 relays, bool running) 
     return messages;
 }
 
+QString linkConfigTopic(const Identity& id) {
+    return QStringLiteral("%1/switch/relaiskarte_%2/link/config").arg(id.discoveryPrefix, id.name);
+}
+QString formerLinkConfigTopic(const Identity& id) {
+    return QStringLiteral("%1/binary_sensor/relaiskarte_%2/link/config")
+        .arg(id.discoveryPrefix, id.name);
+}
+
 QList<Message> discoveryMessages(const Identity& id) {
     if (id.discoveryPrefix.isEmpty()) {
         return {};
@@ -64,14 +72,27 @@ QList<Message> discoveryMessages(const Identity& id) {
         {QStringLiteral("model"), QStringLiteral("Relaiskarte 16 (C-Control II)")},
         {QStringLiteral("sw_version"), id.version},
     };
+    const QJsonObject origin{{QStringLiteral("name"), QStringLiteral("relaiskarte")},
+                             {QStringLiteral("sw_version"), id.version}};
+    const auto available = [](const QString& topic, const char* yes, const char* no) {
+        return QJsonObject{{QStringLiteral("topic"), topic},
+                           {QStringLiteral("payload_available"), QLatin1String(yes)},
+                           {QStringLiteral("payload_not_available"), QLatin1String(no)}};
+    };
+    const QJsonObject online = available(statusTopic(id.name), "online", "offline");
     const auto common = [&](QJsonObject config) {
-        config.insert(QStringLiteral("availability_topic"), statusTopic(id.name));
-        config.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
-        config.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+        if (!config.contains(QStringLiteral("availability"))) {
+            config.insert(QStringLiteral("availability"), QJsonArray{online});
+        }
         config.insert(QStringLiteral("qos"), 1);
         config.insert(QStringLiteral("device"), device);
+        config.insert(QStringLiteral("origin"), origin);
         return QJsonDocument(config).toJson(QJsonDocument::Compact);
     };
+    // A relay is switchable only while the card hears it: the program is
+    // online and the link runs.
+    const QJsonArray relayAvailability{online, available(base + QStringLiteral("link"), "running",
+                                                         "stopped")};
     QList<Message> messages;
     for (int k = 1; k <= kRelays; ++k) {
         const QString relay = base + QStringLiteral("relay/%1").arg(k);
@@ -86,18 +107,24 @@ QList<Message> discoveryMessages(const Identity& id) {
                  {QStringLiteral("payload_off"), QStringLiteral("OFF")},
                  {QStringLiteral("state_on"), QStringLiteral("ON")},
                  {QStringLiteral("state_off"), QStringLiteral("OFF")},
+                 {QStringLiteral("availability"), relayAvailability},
+                 {QStringLiteral("availability_mode"), QStringLiteral("all")},
              })});
     }
-    messages.append(
-        {QStringLiteral("%1/binary_sensor/%2/link/config").arg(id.discoveryPrefix, node),
-         common({
-             {QStringLiteral("name"), QStringLiteral("Verbindung")},
-             {QStringLiteral("unique_id"), node + QStringLiteral("_link")},
-             {QStringLiteral("state_topic"), base + QStringLiteral("link")},
-             {QStringLiteral("payload_on"), QStringLiteral("running")},
-             {QStringLiteral("payload_off"), QStringLiteral("stopped")},
-             {QStringLiteral("device_class"), QStringLiteral("running")},
-         })});
+    messages.append({linkConfigTopic(id), common({
+                                              {QStringLiteral("name"), QStringLiteral("Verbindung")},
+                                              {QStringLiteral("unique_id"), node + QStringLiteral("_link")},
+                                              {QStringLiteral("state_topic"), base + QStringLiteral("link")},
+                                              {QStringLiteral("command_topic"), base + QStringLiteral("link/set")},
+                                              {QStringLiteral("payload_on"), QStringLiteral("START")},
+                                              {QStringLiteral("payload_off"), QStringLiteral("STOP")},
+                                              {QStringLiteral("state_on"), QStringLiteral("running")},
+                                              {QStringLiteral("state_off"), QStringLiteral("stopped")},
+                                              {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+                                          })});
+    // The link was a read-only sensor before it became a switch: an empty
+    // retained config makes Home Assistant drop that old entity.
+    messages.append({formerLinkConfigTopic(id), QByteArray()});
     return messages;
 }
 
@@ -142,15 +169,27 @@ Command parseCommand(const QString& name, const QString& topic, const QByteArray
     if (what == QLatin1String("link")) {
         if (text.compare(QLatin1String("STOP"), Qt::CaseInsensitive) == 0) {
             c.kind = Command::Kind::Stop;
+        } else if (text.compare(QLatin1String("START"), Qt::CaseInsensitive) == 0) {
+            c.kind = Command::Kind::Start; // on the port known: no port named
         } else if (!text.isEmpty()) {
             c.kind = Command::Kind::Start;
             c.port = text;
         } else {
-            return invalid(QStringLiteral("erwartet eine Schnittstelle oder STOP"));
+            return invalid(QStringLiteral("erwartet START, STOP oder eine Schnittstelle"));
         }
         return c;
     }
     return invalid(QStringLiteral("unbekanntes Thema"));
+}
+
+std::optional<QString> checkDiscoveryPrefix(const QString& prefix) {
+    if (prefix.isEmpty() || prefix.contains(QLatin1Char('+')) || prefix.contains(QLatin1Char('#')) ||
+        prefix.startsWith(QLatin1Char('/')) || prefix.endsWith(QLatin1Char('/'))) {
+        return QStringLiteral("Ungültiges Präfix der Home-Assistant-Erkennung »%1«: nicht leer, "
+                              "ohne + und #, ohne / am Anfang oder Ende.")
+            .arg(prefix);
+    }
+    return std::nullopt;
 }
 
 QString topicSafe(const QString& text) {

@@ -32,8 +32,15 @@ struct Message {
 
 // The retained states of the relays and the link.
 QList<Message> stateMessages(const QString& name, quint16 relays, bool running);
-// Home Assistant's discovery configs: sixteen switches, the link's state.
+// Home Assistant's discovery configs: sixteen relay switches and the link's
+// switch, under the identity's prefix (none without one).
 QList<Message> discoveryMessages(const Identity& identity);
+QString linkConfigTopic(const Identity& identity);
+QString formerLinkConfigTopic(const Identity& identity);
+
+// Whether Home Assistant can read discovery under `prefix`: not empty, no
+// wildcard, no '/' at either end. An error text (German) otherwise.
+std::optional<QString> checkDiscoveryPrefix(const QString& prefix);
 
 // A command as received; `error` says why one is ignored.
 struct Command {
@@ -42,7 +49,7 @@ struct Command {
     int relay = 0;
     bool on = false;
     quint16 mask = 0;
-    QString port;
+    QString port; // for Start: the port named, empty for the one known
     QString error;
 };
 // Longest payload looked at; longer ones are dropped unread.

@@ -47,6 +47,7 @@ void HeadlessRelays::startOn(const PortSpec& port) {
     if (isRunning()) {
         return;
     }
+    const ChosenPort before = port_;
     port_.index = port.number - 1;
     port_.device = port.device;
     if (port.number > 0) {
@@ -54,7 +55,12 @@ void HeadlessRelays::startOn(const PortSpec& port) {
     } else {
         serial_.setDevice(port.device);
     }
-    link_.start();
+    try {
+        link_.start();
+    } catch (const CommError&) {
+        port_ = before; // the port known stays one that worked
+        throw;
+    }
 }
 
 void HeadlessRelays::tick() {

@@ -29,6 +29,7 @@ public:
     bool isRunning() const override { return link_.isRunning(); }
     QString portInUse() const override { return isRunning() ? serial_.device() : QString(); }
     void startOn(const PortSpec& port) override;
+    std::optional<PortSpec> knownPort() const override { return chosenPort(port_); }
     void stop() override { link_.stop(); }
     void watch(QObject* context, std::function<void()> changed) override {
         connect(this, &HeadlessRelays::stateChanged, context, std::move(changed));

@@ -76,6 +76,16 @@ void LinkControl::openAndRun() {
     portList_.setEnabled(false);
 }
 
+std::optional<PortSpec> chosenPort(const PortList& list) {
+    if (list.chosenIndex() >= 0) {
+        return PortSpec{list.chosenIndex() + 1, {}};
+    }
+    if (!list.chosenDevice().isEmpty()) {
+        return PortSpec{0, list.chosenDevice()};
+    }
+    return std::nullopt;
+}
+
 void LinkControl::start() {
     if (serial_.isOpen() || startStopButton_.backColor() != kButtonFace) {
         return;

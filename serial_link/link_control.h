@@ -1,6 +1,7 @@
 #pragma once
 
 #include "colors.h"
+#include "port_resolver.h"
 #include "panel_interfaces.h"
 #include "serial_control.h"
 
@@ -8,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace relais {
 
@@ -24,6 +26,9 @@ public:
     virtual QString chosenDevice() const { return {}; }
     virtual void setEnabled(bool enabled) = 0;
 };
+
+// What the list has chosen, as a port to start on; none while nothing is.
+std::optional<PortSpec> chosenPort(const PortList& list);
 
 class TickTimer {
 public:

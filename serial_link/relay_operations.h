@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace relais {
 
@@ -24,6 +25,9 @@ public:
     // Starts on a port as choosing it and pressing "Start/Stop" would, but
     // throws CommError instead of showing a message. Nothing while running.
     virtual void startOn(const PortSpec& port) = 0;
+    // The port "Start/Stop" would start on now: the one chosen or last
+    // started on; none before any was.
+    virtual std::optional<PortSpec> knownPort() const = 0;
     virtual void stop() = 0;
     // `changed` runs after every change of a relay or the link, whatever
     // made it (a click, the keyboard, a script, a lost line), for as long as

@@ -56,8 +56,11 @@ relay3 = json.loads(configs["homeassistant/switch/relaiskarte_garage/relay3/conf
 base = "relaiskarte/garage/"
 want = {"name": "Relais 3", "unique_id": "relaiskarte_garage_relay3", "state_topic": base + "relay/3",
         "command_topic": base + "relay/3/set", "payload_on": "ON", "payload_off": "OFF",
-        "state_on": "ON", "state_off": "OFF", "availability_topic": base + "status",
-        "payload_available": "online", "payload_not_available": "offline", "qos": 1}
+        "state_on": "ON", "state_off": "OFF", "qos": 1, "availability_mode": "all",
+        "origin": {"name": "relaiskarte", "sw_version": relay3["device"]["sw_version"]},
+        # switchable only while the card hears it: the program online and the link running
+        "availability": [{"topic": base + "status", "payload_available": "online", "payload_not_available": "offline"},
+                         {"topic": base + "link", "payload_available": "running", "payload_not_available": "stopped"}]}
 for key, value in want.items():
     if relay3.get(key) != value:
         fail(f"discovery {key}: {relay3.get(key)!r}, not {value!r}")
@@ -65,11 +68,16 @@ device = relay3["device"]
 if (device.get("identifiers") != ["relaiskarte_garage"] or device.get("manufacturer") != "Korvander"
         or not device.get("model") or not device.get("sw_version") or not device.get("name")):
     fail(f"discovery device: {device}")
-link = json.loads(configs["homeassistant/binary_sensor/relaiskarte_garage/link/config"])
-if (link["state_topic"], link["payload_on"], link["payload_off"], link["unique_id"]) != (
-        base + "link", "running", "stopped", "relaiskarte_garage_link"):
+link = json.loads(configs["homeassistant/switch/relaiskarte_garage/link/config"])
+if ({k: link.get(k) for k in ("state_topic", "command_topic", "payload_on", "payload_off", "state_on", "state_off",
+                             "unique_id", "entity_category", "availability", "origin", "device")} !=
+        {"state_topic": base + "link", "command_topic": base + "link/set", "payload_on": "START",
+         "payload_off": "STOP", "state_on": "running", "state_off": "stopped", "unique_id": "relaiskarte_garage_link",
+         "entity_category": "diagnostic", "availability": want["availability"][:1], "origin": want["origin"],
+         "device": device}):
     fail(f"discovery of the link: {link}")
-print("ok: discovery: 16 switches and the link, field by field, one device")
+print("ok: discovery: 16 relay switches available while the link runs, the link a diagnostic switch, "
+      "with origin, one device")
 
 unit.wait_frame("00000", "a retained command from before was obeyed")
 if garage.lines("gespeicherter Befehl") != 1:
@@ -96,6 +104,7 @@ print("ok: bad payloads, unknown topics, oversized messages: ignored with a line
 
 broker.pub(base + "link/set", "STOP")
 wait_for(lambda: broker.sub(base + "link", seconds=1).get(base + "link") == "stopped", "link/set STOP")
+unit.read(0.2)  # what was on its way before the stop
 if unit.read(0.4):
     fail("frames after link/set STOP")
 # not retained: listen while it happens
@@ -105,9 +114,11 @@ time.sleep(0.3)
 broker.pub(base + "link/set", "/dev/ttyNoSuchDevice7")
 if proc.communicate(timeout=10)[0].strip() != "Ausgewählte COM Schnittstelle nicht vorhanden":
     fail("a failed start is not published on link/error")
-broker.pub(base + "link/set", unit.device)
-unit.wait_frame("32772", "link/set with the device")
-print("ok: link/set stops and starts the link; a failure goes to link/error")
+broker.pub(base + "relay/1/set", "ON")  # while stopped: kept for the next start
+broker.pub(base + "link/set", "START")
+unit.wait_frame("32773", "link/set START on the port given at start")
+print("ok: link/set stops the link and START starts it on the known port with the states; "
+      "a failure goes to link/error")
 
 # 2. A flood: frames stay whole and current, memory stays bounded.
 def rss(pid):
@@ -149,6 +160,16 @@ left = broker.sub(base + "#", count=21, seconds=2)
 if (left.get(base + "link"), left.get(base + "status")) != ("stopped", "offline"):
     fail(f"after the lost line the broker has {left.get(base + 'link')}, {left.get(base + 'status')}")
 print("ok: a lost line: link stopped and offline on the broker, exit code 7")
+
+# 4b. Leaving: --mqtt-forget clears every retained message of the card.
+broker.pub(base + "relays/set", "5", retain=True)  # a command someone left
+forget = Program("--mqtt", url, "--mqtt-name", "garage", "--mqtt-forget")
+if forget.process.wait(20) != 0 or "vergessen" not in forget.said():
+    fail(f"--mqtt-forget did not end with 0: {forget.said()}")
+left = broker.sub("#", count=100, seconds=2)
+if any("garage" in topic for topic in left):
+    fail(f"retained after --mqtt-forget: {sorted(t for t in left if 'garage' in t)}")
+print("ok: --mqtt-forget leaves no retained message of the card")
 
 # 5. kill -9: the broker says offline (the will).
 unit = Unit()
@@ -232,6 +253,13 @@ os.environ.pop("QT_QPA_PLATFORM", None)
 window = Program("--mqtt", url, "--mqtt-name", "fenster", env={"XDG_CONFIG_HOME": work})
 online(broker, "fenster")
 wid = session.window("Relaiskarte 16", program=window.process)
+error = subprocess.Popen(["mosquitto_sub", *broker.client("-t", "relaiskarte/fenster/link/error", "-C", "1", "-W", "5")],
+                         stdout=subprocess.PIPE, text=True)
+time.sleep(0.3)
+broker.pub("relaiskarte/fenster/link/set", "START")  # no port chosen yet
+if "Keine Schnittstelle bekannt" not in error.communicate(timeout=10)[0] or \
+        broker.sub("relaiskarte/fenster/link", seconds=1).get("relaiskarte/fenster/link") != "stopped":
+    fail("START without a known port was not refused on link/error")
 subprocess.run(["xdotool", "mousemove", "--window", wid, "196", "136", "click", "1"])
 wait_for(lambda: broker.sub("relaiskarte/fenster/relay/3", seconds=1).get("relaiskarte/fenster/relay/3") == "ON",
          "a click on Relais-3 was not published")
@@ -242,7 +270,8 @@ if window.end() != 0:
     fail("the window did not end cleanly")
 if broker.sub("relaiskarte/fenster/status", seconds=1).get("relaiskarte/fenster/status") != "offline":
     fail("the window left without saying offline")
-print("ok: the window: a click published and retained, a command switches it, offline on leaving")
+print("ok: the window: START without a port refused on link/error; a click published and retained, "
+      "a command switches it, offline on leaving")
 
 session.stop()
 print("all MQTT checks passed")

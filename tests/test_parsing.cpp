@@ -62,6 +62,18 @@ private slots:
         bad("hold without port", {"--hold", "--mask", "1"}, "--port");
         bad("ports and more", {"--ports", "--port", "1"}, "--ports");
         bad("port twice", {"--port", "1", "--port", "2", "--mask", "1"}, "--port");
+        ok("forget a card", {"--mqtt", "mqtt://h", "--mqtt-name", "x", "--mqtt-forget"},
+           Action::ForgetMqtt);
+        bad("forget, no broker", {"--mqtt-forget"}, "--mqtt-forget");
+        bad("forget while holding",
+            {"--port", "1", "--hold", "--mqtt", "mqtt://h", "--mqtt-forget"}, "--mqtt-forget");
+        // Prefixes Home Assistant would never read, refused rather than ignored.
+        for (const char* prefix : {"", "ha/#", "h+a", "/ha", "homeassistant/"}) {
+            bad(qPrintable(QStringLiteral("prefix »%1«").arg(QLatin1String(prefix))),
+                {"--mqtt", "mqtt://h", "--mqtt-discovery-prefix", prefix}, "Präfix");
+        }
+        ok("prefix with a level", {"--mqtt", "mqtt://h", "--mqtt-discovery-prefix", "ha/haus"},
+           Action::Window);
     }
     void parse() {
         QFETCH(QStringList, args);
@@ -199,7 +211,8 @@ private slots:
         row("relay/16/set", " off ", K::SetRelay, 16);
         row("relay/7/set", "toggle", K::ToggleRelay, 7);
         row("relays/set", "65535", K::SetRelays, 65535);
-        row("link/set", "COM 2", K::Start, 0);
+        row("link/set", "COM 2", K::Start, 1); // 1: a port named
+        row("link/set", "start", K::Start, 0);  // the port known
         row("link/set", "stop", K::Stop, 0);
         row("relay/0/set", "ON", K::Invalid, 0);
         row("relay/17/set", "ON", K::Invalid, 0);
@@ -223,6 +236,8 @@ private slots:
         } else if (c.kind == mqtt::Command::Kind::SetRelay ||
                    c.kind == mqtt::Command::Kind::ToggleRelay) {
             QCOMPARE(c.relay, value);
+        } else if (c.kind == mqtt::Command::Kind::Start) {
+            QCOMPARE(!c.port.isEmpty(), bool(value));
         }
     }
 
