@@ -5,7 +5,7 @@ as a pseudo-terminal, a real MQTT broker on 127.0.0.1, and a failure that
 explains itself: the window tree, the programs' stderr, the broker's log and
 the stacks of every program still running."""
 
-import glob, os, select, shutil, signal, socket, subprocess, sys, tempfile, time
+import glob, os, select, shutil, signal, socket, subprocess, sys, tempfile, termios, threading, time, tty
 
 SERIAL = ("ttyS*", "ttyUSB*", "ttyACM*")
 
@@ -132,23 +132,49 @@ class Session:
 
 
 class Unit:
-    """The relay unit: a pseudo-terminal, read as the program writes."""
+    """The relay unit: a pseudo-terminal whose far end a thread reads, each
+    chunk stamped with the time it arrived."""
 
-    def __init__(self, session):
+    def __init__(self, session=None):
         self.session = session
-        self.master, slave = os.openpty()
-        self.device = os.ttyname(slave)
-        os.close(slave)
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.device = self.path = os.ttyname(self.slave)
+        self.chunks, self.taken = [], 0  # (monotonic time, bytes); how many read() took
+        self.lock = threading.Lock()
+        self.closed = False
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        while not self.closed:
+            try:
+                if select.select([self.master], [], [], 0.1)[0]:
+                    data = os.read(self.master, 65536)
+                    with self.lock:
+                        self.chunks.append((time.monotonic(), data))
+            except OSError:
+                time.sleep(0.05)
+
+    def data(self):
+        with self.lock:
+            return b"".join(d for _, d in self.chunks)
+
+    def chunks_since(self, t):
+        with self.lock:
+            return [(at, d) for at, d in self.chunks if at >= t]
+
+    def clear(self):
+        with self.lock:
+            self.chunks.clear()
+            self.taken = 0
 
     def read(self, wait=0.35):
-        data, end = b"", time.monotonic() + wait
-        while time.monotonic() < end:
-            if select.select([self.master], [], [], 0.05)[0]:
-                try:
-                    data += os.read(self.master, 65536)
-                except OSError:
-                    break
-        return data
+        """What arrived since the last read, after waiting `wait` seconds more."""
+        time.sleep(wait)
+        with self.lock:
+            new, self.taken = self.chunks[self.taken:], len(self.chunks)
+        return b"".join(d for _, d in new)
 
     def last(self):
         frames = self.read()
@@ -164,6 +190,25 @@ class Unit:
             seen.append(self.last())
             return seen[-1] == frame
         self.session.wait_for(current, lambda: f"{what}: never {frame} on the wire (last {seen[-3:]})", seconds)
+
+    def settings(self):
+        """9600 8N1, as the open port has the pty now."""
+        attrs = termios.tcgetattr(self.slave)
+        cflag = attrs[2]
+        return (attrs[4] == termios.B9600 and attrs[5] == termios.B9600
+                and cflag & termios.CSIZE == termios.CS8
+                and not cflag & termios.PARENB and not cflag & termios.CSTOPB)
+
+    def hang_up(self):
+        """The cable pulled: the far end goes away."""
+        self.closed = True
+        self.reader.join(2)
+        os.close(self.master)
+
+    def close(self):
+        if not self.closed:
+            self.hang_up()
+        os.close(self.slave)
 
 
 def free_port():

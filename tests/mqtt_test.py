@@ -153,7 +153,7 @@ if garage.lines("verloren") != 1:
 print("ok: after a broker restart: reconnected, subscribed, states republished")
 
 # 4. The line goes: "stopped" and "offline" on the broker, then exit 7.
-os.close(unit.master)
+unit.hang_up()
 if garage.process.wait(10) != 7:
     fail("a lost line did not end the headless run with 7")
 left = broker.sub(base + "#", count=21, seconds=2)

@@ -12,20 +12,16 @@ prefix; prints the figures the benchmarks quote. Every wait is bounded.
 import glob
 import os
 import re
-import select
 import shutil
 import signal
 import statistics
 import subprocess
 import sys
 import tempfile
-import termios
-import threading
 import time
-import tty
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from harness import Session  # noqa: E402  (refuses to run where a real serial port is visible)
+from harness import Session, Unit as Line  # noqa: E402  (refuses to run where a real serial port is visible)
 
 BUILD = os.path.abspath(sys.argv[1])
 BENCH = "--bench" in sys.argv
@@ -61,62 +57,6 @@ def wait_for(predicate, seconds, step=0.05):
             return value
         time.sleep(step)
     return predicate()
-
-
-class Line:
-    """The far end of COM 1: a pty whose master this test reads."""
-
-    def __init__(self):
-        self.master, self.slave = os.openpty()
-        tty.setraw(self.slave)
-        self.path = os.ttyname(self.slave)
-        self.chunks = []  # (monotonic time, bytes)
-        self.lock = threading.Lock()
-        self.closed = False
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        while not self.closed:
-            try:
-                ready, _, _ = select.select([self.master], [], [], 0.2)
-                if ready:
-                    data = os.read(self.master, 4096)
-                    with self.lock:
-                        self.chunks.append((time.monotonic(), data))
-            except OSError:
-                time.sleep(0.05)
-
-    def data(self):
-        with self.lock:
-            return b"".join(d for _, d in self.chunks)
-
-    def chunks_since(self, t):
-        with self.lock:
-            return [(at, d) for at, d in self.chunks if at >= t]
-
-    def clear(self):
-        with self.lock:
-            self.chunks.clear()
-
-    def settings(self):
-        """9600 8N1, as the open port has the pty now."""
-        attrs = termios.tcgetattr(self.slave)
-        cflag = attrs[2]
-        return (attrs[4] == termios.B9600 and attrs[5] == termios.B9600
-                and cflag & termios.CSIZE == termios.CS8
-                and not cflag & termios.PARENB and not cflag & termios.CSTOPB)
-
-    def hang_up(self):
-        """The cable pulled: the master goes away."""
-        self.closed = True
-        self.reader.join(2)
-        os.close(self.master)
-
-    def close(self):
-        if not self.closed:
-            self.hang_up()
-        os.close(self.slave)
 
 
 # Xvfb, and openbox ready before any window maps: message boxes under Wine
