@@ -4,4 +4,14 @@ namespace relais {
 
 void joinCallersConsole() {}
 
+QTextStream& consoleOut() {
+    static QTextStream out(stdout);
+    return out;
+}
+
+QTextStream& consoleErr() {
+    static QTextStream err(stderr);
+    return err;
+}
+
 } // namespace relais

@@ -39,8 +39,8 @@ void setUpApplication(QCoreApplication& app, Translators& translators) {
 }
 
 int runCommand(const Invocation& invocation) {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+    QTextStream& out = consoleOut();
+    QTextStream& err = consoleErr();
     switch (invocation.action) {
     case Invocation::Action::Help:
     case Invocation::Action::Version:
@@ -95,13 +95,13 @@ int main(int argc, char** argv) {
             return runCommand(invocation);
         }
         if (const auto error = loadCredentials(invocation)) {
-            QTextStream(stderr) << *error << Qt::endl;
+            consoleErr() << *error << Qt::endl;
             return kExitUsage;
         }
         QString error;
         runWindow = loadWindow(error);
         if (runWindow == nullptr) {
-            QTextStream(stderr) << QStringLiteral("Das Fenster kann nicht geladen werden: ")
+            consoleErr() << QStringLiteral("Das Fenster kann nicht geladen werden: ")
                                 << error << Qt::endl;
             return kExitUsage;
         }

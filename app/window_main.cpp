@@ -2,6 +2,7 @@
 
 #include "window_main.h"
 
+#include "console.h"
 #include "mqtt_bridge.h"
 #include "relay_window.h"
 #include "screen_reader_readiness.h"
@@ -36,7 +37,7 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
     RelayWindow window(resolver);
     offerWindowToScripts(window);
     // The broker's lines go to standard error (the journal), never into a box.
-    QTextStream log(stderr);
+    QTextStream& log = consoleErr();
     std::unique_ptr<mqtt::Bridge> bridge;
     if (broker != nullptr) {
         bridge = std::make_unique<mqtt::Bridge>(window, *broker, log);

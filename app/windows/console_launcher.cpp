@@ -6,7 +6,6 @@
 // relaiskarte.exe itself stays a GUI program, so a start from Explorer or
 // the Start menu opens no console.
 
-#include <cstdio>
 #include <string>
 
 #include <windows.h>
@@ -44,6 +43,24 @@ const wchar_t* argumentsOf(const wchar_t* line) {
     return line;
 }
 
+// A line on standard error: UTF-16 to a console, UTF-8 to a file or pipe,
+// as relaiskarte.exe writes its own.
+void sayOnError(const std::wstring& line) {
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(err, &mode)) {
+        WriteConsoleW(err, line.c_str(), DWORD(line.size()), &written, nullptr);
+        return;
+    }
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(size_t(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), utf8.data(), size, nullptr,
+                        nullptr);
+    WriteFile(err, utf8.data(), DWORD(utf8.size()), &written, nullptr);
+}
+
 } // namespace
 
 int wmain() {
@@ -62,8 +79,8 @@ int wmain() {
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &process)) {
-        std::fwprintf(stderr, L"%ls kann nicht gestartet werden (Fehler %lu)\n", program.c_str(),
-                      GetLastError());
+        sayOnError(program + L" kann nicht gestartet werden (Fehler " +
+                   std::to_wstring(GetLastError()) + L")\n");
         return 2;
     }
     CloseHandle(process.hThread);

@@ -12,6 +12,7 @@ prefix; prints the figures the benchmarks quote. Every wait is bounded.
 import glob
 import os
 import re
+import select
 import shutil
 import signal
 import statistics
@@ -139,6 +140,30 @@ def output_of(process):
     return process.err_file.read().decode("utf-8", "replace")
 
 
+def on_terminal(wine, *args, seconds=60):
+    """Exit code and text of a program whose console is a terminal: what a
+    user sees in cmd.exe, whatever the code page."""
+    master, slave = os.openpty()
+    process = subprocess.Popen(["wine", *args], env=wine.env, stdin=slave, stdout=slave, stderr=slave,
+                               start_new_session=True)
+    os.close(slave)
+    shown, end = b"", time.monotonic() + seconds
+    while time.monotonic() < end:
+        if select.select([master], [], [], 0.2)[0]:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                chunk = b""  # the far end closed: all is read
+            shown += chunk
+            if not chunk:
+                break
+        elif process.poll() is not None and not select.select([master], [], [], 0.5)[0]:
+            break
+    code = wait_or_kill(process, 10)
+    os.close(master)
+    return code, shown.decode("utf-8", "replace")
+
+
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
@@ -196,6 +221,14 @@ def command_line(wine, line):
         check(result.returncode == 0 and line.data() == b"32772",
               f'{label} --port "COM 1" --relays 3,16 exits 0 with exactly 32772 on the wire',
               f"exit {result.returncode}, wire {line.data()!r}, {text(result)[1]!r}")
+
+    # German letters on a console, in the help and in a message.
+    code, shown = on_terminal(wine, TWIN, "--help")
+    check(code == 0 and "für" in shown and "Gerät" in shown, '--help on a console reads "für" and "Gerät"',
+          shown[:400])
+    code, shown = on_terminal(wine, TWIN, "--port", "COM 2", "--relays", "1")
+    check(code == 3 and "Ausgewählte COM Schnittstelle nicht vorhanden" in shown,
+          'a message on a console reads "Ausgewählte"', f"exit {code}: {shown[-300:]!r}")
 
     # COM 2 has no device: its message, exactly, and exit code 3.
     result = wine.run(TWIN, "--port", "COM 2", "--relays", "1")
