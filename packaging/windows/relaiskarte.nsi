@@ -1,22 +1,35 @@
-; The Windows installer: Start-menu entry, an uninstaller Windows lists under
-; installed apps, silent with /S. Built by packaging/windows/CMakeLists.txt,
+; The Windows installer: for the user alone (no administrator needed, into
+; %LOCALAPPDATA%\Programs) or for all users (Program Files); Start-menu entry,
+; an uninstaller Windows lists under installed apps; silent with /S, where
+; /CurrentUser or /AllUsers chooses (/S alone: all users, as before). Built by packaging/windows/CMakeLists.txt,
 ; which defines VERSION, STAGE (the files), ICON and OUTFILE.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
 
-!include "MUI2.nsh"
-!include "x64.nsh"
-
 !define PRODUCT "Relaiskarte"
 !define PUBLISHER "Korvander"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Relaiskarte"
 
+; Elevation only where the user has it to give; a user without it installs
+; for themselves alone.
+!define MULTIUSER_EXECUTIONLEVEL Highest
+!define MULTIUSER_MUI
+!define MULTIUSER_INSTALLMODE_COMMANDLINE
+!define MULTIUSER_USE_PROGRAMFILES64
+!define MULTIUSER_INSTALLMODE_INSTDIR "${PRODUCT}"
+; An uninstaller started without /CurrentUser or /AllUsers finds its mode by
+; where its key is.
+!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_KEY "${UNINSTALL_KEY}"
+!define MULTIUSER_INSTALLMODE_DEFAULT_REGISTRY_VALUENAME "InstallLocation"
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_ALLUSERS "Für alle Benutzer"
+!define MULTIUSER_INSTALLMODEPAGE_TEXT_CURRENTUSER "Für mich"
+!include "MultiUser.nsh"
+!include "MUI2.nsh"
+!include "x64.nsh"
+
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES64\${PRODUCT}"
-InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
-RequestExecutionLevel admin
 BrandingText "${PUBLISHER}"
 
 VIProductVersion "${VERSION}.0"
@@ -31,6 +44,7 @@ VIAddVersionKey /LANG=1031 "LegalCopyright" "Copyright (c) 2026 Korvander, MIT-L
 !define MUI_UNICON "${ICON}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\relaiskarte.exe"
 !insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
+!insertmacro MULTIUSER_PAGE_INSTALLMODE
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -38,15 +52,16 @@ VIAddVersionKey /LANG=1031 "LegalCopyright" "Copyright (c) 2026 Korvander, MIT-L
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "German"
 
-; For every user of the machine: 64-bit registry, the common Start menu.
+; The 64-bit registry; the mode sets where files, Start menu and keys go
+; (SHCTX: HKLM for all users, HKCU for one).
 Function .onInit
   SetRegView 64
-  SetShellVarContext all
+  !insertmacro MULTIUSER_INIT
 FunctionEnd
 
 Function un.onInit
   SetRegView 64
-  SetShellVarContext all
+  !insertmacro MULTIUSER_UNINIT
 FunctionEnd
 
 Section "Relaiskarte"
@@ -55,23 +70,23 @@ Section "Relaiskarte"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\relaiskarte.exe" "" "$INSTDIR\relaiskarte.exe" 0
   ; Win+R and "start relaiskarte" find the program.
-  WriteRegStr HKLM "Software\Microsoft\Windows\CurrentVersion\App Paths\relaiskarte.exe" "" "$INSTDIR\relaiskarte.exe"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\relaiskarte.exe,0"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
+  WriteRegStr SHCTX "Software\Microsoft\Windows\CurrentVersion\App Paths\relaiskarte.exe" "" "$INSTDIR\relaiskarte.exe"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\relaiskarte.exe,0"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe" /$MultiUser.InstallMode'
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S /$MultiUser.InstallMode'
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
 SectionEnd
 
 Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
-  DeleteRegKey HKLM "Software\Microsoft\Windows\CurrentVersion\App Paths\relaiskarte.exe"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey SHCTX "Software\Microsoft\Windows\CurrentVersion\App Paths\relaiskarte.exe"
+  DeleteRegKey SHCTX "${UNINSTALL_KEY}"
   RMDir /r "$INSTDIR\Lizenzen"
   Delete "$INSTDIR\relaiskarte.exe"
   Delete "$INSTDIR\relaiskarte.com"

@@ -463,39 +463,51 @@ def session_end(display, wine):
 
 
 def installer(display, scratch, shots):
+    """Both ways of installing, each into a fresh prefix, and out again:
+    /S alone for all users (Program Files, HKLM), /S /CurrentUser for the
+    user alone (no administrator: %LOCALAPPDATA%\\Programs, HKCU)."""
     setups = glob.glob(os.path.join(BUILD, "dist", "relaiskarte-*-setup.exe"))
     if not check(len(setups) == 1, "the installer was built"):
         return
-    wine = Wine(os.path.join(scratch, "installer-prefix"), display)
-    wine.boot()
-    result = wine.run(setups[0], "/S", timeout=120)
-    wine.server("-w")
-    home = os.path.join(wine.prefix, "drive_c", "Program Files", "Relaiskarte")
-    menu = os.path.join(wine.prefix, "drive_c", "ProgramData", "Microsoft", "Windows", "Start Menu",
-                        "Programs", "Relaiskarte.lnk")
-    key = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Relaiskarte"
-    registered = wine.run("reg", "query", key)
-    check(result.returncode == 0 and os.path.isfile(os.path.join(home, "relaiskarte.exe"))
-          and os.path.isfile(os.path.join(home, "relaiskarte.com"))
-          and os.path.isfile(os.path.join(home, "uninstall.exe")),
-          "setup.exe /S installs into Program Files", str(os.listdir(os.path.dirname(home))))
-    check(os.path.isfile(menu), "a Start-menu entry")
-    out = text(registered)[0]
-    check(registered.returncode == 0 and "Korvander" in out and "DisplayVersion" in out,
-          "listed under installed apps (uninstall key)", out)
+    for label, flags, root in (("for all users", ["/S"], "HKLM"), ("for me", ["/S", "/CurrentUser"], "HKCU")):
+        wine = Wine(os.path.join(scratch, f"installer-prefix-{root}"), display)
+        wine.boot()
+        result = wine.run(setups[0], *flags, timeout=120)
+        wine.server("-w")
+        drive = os.path.join(wine.prefix, "drive_c")
+        if root == "HKLM":
+            home = os.path.join(drive, "Program Files", "Relaiskarte")
+            menu = os.path.join(drive, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs")
+        else:
+            user = next(iter(glob.glob(os.path.join(drive, "users", "*", "AppData", "Local", "Programs"))),
+                        "no-user")
+            home = os.path.join(user, "Relaiskarte")
+            menu = os.path.join(os.path.dirname(os.path.dirname(user)), "Roaming", "Microsoft", "Windows",
+                                "Start Menu", "Programs")
+        menu = os.path.join(menu, "Relaiskarte.lnk")
+        key = rf"{root}\Software\Microsoft\Windows\CurrentVersion\Uninstall\Relaiskarte"
+        registered = wine.run("reg", "query", key)
+        check(result.returncode == 0 and all(os.path.isfile(os.path.join(home, f))
+                                             for f in ("relaiskarte.exe", "relaiskarte.com", "uninstall.exe")),
+              f"setup.exe {' '.join(flags)} installs {label} into {os.path.relpath(home, drive)}",
+              str(os.listdir(os.path.dirname(home))) if os.path.isdir(os.path.dirname(home)) else home)
+        check(os.path.isfile(menu), f"a Start-menu entry {label}", menu)
+        out = text(registered)[0]
+        check(registered.returncode == 0 and "Korvander" in out and "DisplayVersion" in out,
+              f"listed under installed apps {label} ({root} uninstall key)", out)
+        window = Window(display, wine, program=os.path.join(home, "relaiskarte.exe"))
+        check(window.id is not None, f"the program installed {label} starts and shows its window")
+        display.screenshot(os.path.join(shots, f"installed-{root}.png"))
+        check(window.end() == 0, f"the program installed {label} ends with Beenden")
 
-    window = Window(display, wine, program=os.path.join(home, "relaiskarte.exe"))
-    check(window.id is not None, "the installed program starts and shows its window")
-    display.screenshot(os.path.join(shots, "installed.png"))
-    check(window.end() == 0, "the installed program ends with Beenden")
-
-    result = wine.run(os.path.join(home, "uninstall.exe"), "/S", timeout=120)
-    wine.server("-w")
-    gone = wait_for(lambda: not os.path.exists(home), 30)
-    check(bool(gone) and not os.path.exists(menu) and wine.run("reg", "query", key).returncode != 0,
-          "uninstall.exe /S removes program, menu entry and uninstall key",
-          str(os.listdir(home)) if os.path.exists(home) else "")
-    wine.server("-k")
+        # As Windows' Apps list would: the uninstaller on its own finds its mode.
+        result = wine.run(os.path.join(home, "uninstall.exe"), "/S", timeout=120)
+        wine.server("-w")
+        gone = wait_for(lambda: not os.path.exists(home), 30)
+        check(bool(gone) and not os.path.exists(menu) and wine.run("reg", "query", key).returncode != 0,
+              f"uninstall.exe /S removes the program {label}, its menu entry and its key",
+              str(os.listdir(home)) if os.path.exists(home) else "")
+        wine.server("-k")
 
 
 def version_resources():
