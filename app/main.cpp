@@ -101,8 +101,8 @@ int main(int argc, char** argv) {
         QString error;
         runWindow = loadWindow(error);
         if (runWindow == nullptr) {
-            consoleErr() << QStringLiteral("Das Fenster kann nicht geladen werden: ")
-                                << error << Qt::endl;
+            consoleErr() << QStringLiteral("Das Fenster kann nicht geladen werden: ") << error
+                         << Qt::endl;
             return kExitUsage;
         }
     }

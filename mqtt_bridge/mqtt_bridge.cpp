@@ -428,20 +428,19 @@ bool forgetCard(const BridgeOptions& options, QTextStream& log) {
         log << *error << Qt::endl;
         return false;
     }
-    mosquitto_connect_callback_set(mosq.get(), [](mosquitto*, void* self, int rc) {
-        Forgetting::of(self).connack = rc;
+    mosquitto_connect_callback_set(
+        mosq.get(), [](mosquitto*, void* self, int rc) { Forgetting::of(self).connack = rc; });
+    mosquitto_subscribe_callback_set(mosq.get(), [](mosquitto*, void* self, int, int, const int*) {
+        ++Forgetting::of(self).subscribed;
     });
-    mosquitto_subscribe_callback_set(
-        mosq.get(), [](mosquitto*, void* self, int, int, const int*) {
-            ++Forgetting::of(self).subscribed;
+    mosquitto_message_callback_set(
+        mosq.get(), [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto& state = Forgetting::of(self);
+            if (m->retain && m->payloadlen > 0) {
+                state.retained.insert(QString::fromUtf8(m->topic));
+            }
+            state.quietUntil = QDeadlineTimer(300); // retained ones come in a burst
         });
-    mosquitto_message_callback_set(mosq.get(), [](mosquitto*, void* self, const mosquitto_message* m) {
-        auto& state = Forgetting::of(self);
-        if (m->retain && m->payloadlen > 0) {
-            state.retained.insert(QString::fromUtf8(m->topic));
-        }
-        state.quietUntil = QDeadlineTimer(300); // retained ones come in a burst
-    });
     mosquitto_publish_callback_set(mosq.get(), [](mosquitto*, void* self, int mid) {
         Forgetting::of(self).unacked.remove(mid);
     });
@@ -450,10 +449,10 @@ bool forgetCard(const BridgeOptions& options, QTextStream& log) {
                                      kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS ||
         !state.loopUntil(mosq.get(), 10000, [&] { return state.connack >= 0; })) {
-        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
-                                                 : QString::fromUtf8(mosquitto_strerror(rc));
-        log << QStringLiteral("MQTT: Broker %1 nicht erreichbar (%2).").arg(where, why)
-            << Qt::endl;
+        const QString why = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("keine Antwort")
+                            : rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
+                                                   : QString::fromUtf8(mosquitto_strerror(rc));
+        log << QStringLiteral("MQTT: Broker %1 nicht erreichbar (%2).").arg(where, why) << Qt::endl;
         return false;
     }
     if (state.connack != 0) {

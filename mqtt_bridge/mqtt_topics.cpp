@@ -91,8 +91,8 @@ QList<Message> discoveryMessages(const Identity& id) {
     };
     // A relay is switchable only while the card hears it: the program is
     // online and the link runs.
-    const QJsonArray relayAvailability{online, available(base + QStringLiteral("link"), "running",
-                                                         "stopped")};
+    const QJsonArray relayAvailability{
+        online, available(base + QStringLiteral("link"), "running", "stopped")};
     QList<Message> messages;
     for (int k = 1; k <= kRelays; ++k) {
         const QString relay = base + QStringLiteral("relay/%1").arg(k);
@@ -111,17 +111,18 @@ QList<Message> discoveryMessages(const Identity& id) {
                  {QStringLiteral("availability_mode"), QStringLiteral("all")},
              })});
     }
-    messages.append({linkConfigTopic(id), common({
-                                              {QStringLiteral("name"), QStringLiteral("Verbindung")},
-                                              {QStringLiteral("unique_id"), node + QStringLiteral("_link")},
-                                              {QStringLiteral("state_topic"), base + QStringLiteral("link")},
-                                              {QStringLiteral("command_topic"), base + QStringLiteral("link/set")},
-                                              {QStringLiteral("payload_on"), QStringLiteral("START")},
-                                              {QStringLiteral("payload_off"), QStringLiteral("STOP")},
-                                              {QStringLiteral("state_on"), QStringLiteral("running")},
-                                              {QStringLiteral("state_off"), QStringLiteral("stopped")},
-                                              {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
-                                          })});
+    messages.append({linkConfigTopic(id),
+                     common({
+                         {QStringLiteral("name"), QStringLiteral("Verbindung")},
+                         {QStringLiteral("unique_id"), node + QStringLiteral("_link")},
+                         {QStringLiteral("state_topic"), base + QStringLiteral("link")},
+                         {QStringLiteral("command_topic"), base + QStringLiteral("link/set")},
+                         {QStringLiteral("payload_on"), QStringLiteral("START")},
+                         {QStringLiteral("payload_off"), QStringLiteral("STOP")},
+                         {QStringLiteral("state_on"), QStringLiteral("running")},
+                         {QStringLiteral("state_off"), QStringLiteral("stopped")},
+                         {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+                     })});
     // The link was a read-only sensor before it became a switch: an empty
     // retained config makes Home Assistant drop that old entity.
     messages.append({formerLinkConfigTopic(id), QByteArray()});
@@ -183,8 +184,9 @@ Command parseCommand(const QString& name, const QString& topic, const QByteArray
 }
 
 std::optional<QString> checkDiscoveryPrefix(const QString& prefix) {
-    if (prefix.isEmpty() || prefix.contains(QLatin1Char('+')) || prefix.contains(QLatin1Char('#')) ||
-        prefix.startsWith(QLatin1Char('/')) || prefix.endsWith(QLatin1Char('/'))) {
+    if (prefix.isEmpty() || prefix.contains(QLatin1Char('+')) ||
+        prefix.contains(QLatin1Char('#')) || prefix.startsWith(QLatin1Char('/')) ||
+        prefix.endsWith(QLatin1Char('/'))) {
         return QStringLiteral("Ungültiges Präfix der Home-Assistant-Erkennung »%1«: nicht leer, "
                               "ohne + und #, ohne / am Anfang oder Ende.")
             .arg(prefix);

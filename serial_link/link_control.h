@@ -1,8 +1,8 @@
 #pragma once
 
 #include "colors.h"
-#include "port_resolver.h"
 #include "panel_interfaces.h"
+#include "port_resolver.h"
 #include "serial_control.h"
 
 #include <QString>

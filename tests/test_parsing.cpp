@@ -212,7 +212,7 @@ private slots:
         row("relay/7/set", "toggle", K::ToggleRelay, 7);
         row("relays/set", "65535", K::SetRelays, 65535);
         row("link/set", "COM 2", K::Start, 1); // 1: a port named
-        row("link/set", "start", K::Start, 0);  // the port known
+        row("link/set", "start", K::Start, 0); // the port known
         row("link/set", "stop", K::Stop, 0);
         row("relay/0/set", "ON", K::Invalid, 0);
         row("relay/17/set", "ON", K::Invalid, 0);

@@ -53,8 +53,8 @@ void sayOnError(const std::wstring& line) {
         WriteConsoleW(err, line.c_str(), DWORD(line.size()), &written, nullptr);
         return;
     }
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), nullptr, 0,
+                                         nullptr, nullptr);
     std::string utf8(size_t(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, line.c_str(), int(line.size()), utf8.data(), size, nullptr,
                         nullptr);
