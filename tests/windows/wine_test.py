@@ -222,14 +222,6 @@ def command_line(wine, line):
               f'{label} --port "COM 1" --relays 3,16 exits 0 with exactly 32772 on the wire',
               f"exit {result.returncode}, wire {line.data()!r}, {text(result)[1]!r}")
 
-    # German letters on a console, in the help and in a message.
-    code, shown = on_terminal(wine, TWIN, "--help")
-    check(code == 0 and "für" in shown and "Gerät" in shown, '--help on a console reads "für" and "Gerät"',
-          shown[:400])
-    code, shown = on_terminal(wine, TWIN, "--port", "COM 2", "--relays", "1")
-    check(code == 3 and "Ausgewählte COM Schnittstelle nicht vorhanden" in shown,
-          'a message on a console reads "Ausgewählte"', f"exit {code}: {shown[-300:]!r}")
-
     # COM 2 has no device: its message, exactly, and exit code 3.
     result = wine.run(TWIN, "--port", "COM 2", "--relays", "1")
     out, err = text(result)
@@ -248,6 +240,18 @@ def command_line(wine, line):
     check(result.returncode == 3 and "nicht vorhanden" in out + err,
           'cmd.exe: "relaiskarte" runs the console twin, its message and exit code 3 arrive',
           f"exit {result.returncode}: {(out + err)[-300:]!r}")
+
+    # German letters on a console, in the help and in a message.
+    code, shown = on_terminal(wine, TWIN, "--help")
+    check(code == 0 and "für" in shown and "Gerät" in shown, '--help on a console reads "für" and "Gerät"',
+          shown[:400])
+    code, shown = on_terminal(wine, TWIN, "--port", "COM 2", "--relays", "1")
+    check(code == 3 and "Ausgewählte COM Schnittstelle nicht vorhanden" in shown,
+          'a message on a console reads "Ausgewählte"', f"exit {code}: {shown[-300:]!r}")
+    # What Wine started for the terminal's console goes with the terminal;
+    # the programs after it get a fresh server.
+    wine.server("-k")
+    wine.server("-w")
 
     # No D-Bus on Windows: --relays alone says so in one German line, exit 2.
     result = wine.run(TWIN, "--relays", "5")
