@@ -5,7 +5,7 @@ as a pseudo-terminal, a real MQTT broker on 127.0.0.1, and a failure that
 explains itself: the window tree, the programs' stderr, the broker's log and
 the stacks of every program still running."""
 
-import glob, os, select, shutil, signal, socket, subprocess, sys, tempfile, termios, threading, time, tty
+import glob, os, select, shutil, socket, subprocess, sys, tempfile, termios, threading, time, tty
 
 SERIAL = ("ttyS*", "ttyUSB*", "ttyACM*")
 

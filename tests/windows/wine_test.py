@@ -266,11 +266,6 @@ def command_line(wine, line):
           f"exit {result.returncode}: {err!r}")
 
 
-def frames_of(chunks):
-    """Frame arrival times, and whether every chunk was whole frames of `expected`."""
-    return [at for at, _ in chunks]
-
-
 def tick_figures(times):
     gaps = sorted(b - a for a, b in zip(times, times[1:]))
     if len(gaps) < 10:
