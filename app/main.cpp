@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "console.h"
+#include "feature_modules.h"
 #include "frame_sender.h"
 #include "parser_texts.h"
 #include "port_listing.h"
@@ -66,6 +67,8 @@ int runCommand(const Invocation& invocation) {
         }
         return holdRelays(withLogin, err);
     }
+    case Invocation::Action::WebStore:
+        return runWebCommand(invocation.webCommand, out, err);
     case Invocation::Action::SendToWindow:
         return setRelaysInWindow(invocation.mask, err);
     case Invocation::Action::Window:
@@ -109,5 +112,5 @@ int main(int argc, char** argv) {
     if (!glibChosen) {
         qunsetenv("QT_NO_GLIB"); // the window keeps the desktop's usual loop
     }
-    return runWindow(argc, argv, invocation.mqtt ? &invocation.mqttOptions : nullptr);
+    return runWindow(argc, argv, invocation);
 }

@@ -3,7 +3,7 @@
 #include "window_main.h"
 
 #include "console.h"
-#include "mqtt_bridge.h"
+#include "feature_modules.h"
 #include "relay_window.h"
 #include "screen_reader_readiness.h"
 #include "shutdown_watcher.h"
@@ -19,7 +19,7 @@
 using namespace relais;
 
 extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
-                                                  const mqtt::BridgeOptions* broker) {
+                                                  const Invocation& invocation) {
     QApplication app(argc, argv);
     prepareForScreenReaders(); // before the window's first control
     QCoreApplication::setApplicationName(QStringLiteral("relaiskarte"));
@@ -36,12 +36,16 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
     SystemPortResolver resolver;
     RelayWindow window(resolver);
     offerWindowToScripts(window);
-    // The broker's lines go to standard error (the journal), never into a box.
+    // The broker's and the panel's lines go to standard error (the journal),
+    // never into a box; the window runs on without what cannot work.
     QTextStream& log = consoleErr();
-    std::unique_ptr<mqtt::Bridge> bridge;
-    if (broker != nullptr) {
-        bridge = std::make_unique<mqtt::Bridge>(window, *broker, log);
-        bridge->start();
+    std::unique_ptr<RemoteAccess> bridge;
+    std::unique_ptr<RemoteAccess> panel;
+    if (invocation.mqtt) {
+        bridge = joinBroker(window, invocation.mqttOptions, log);
+    }
+    if (invocation.web) {
+        panel = openWebPanel(window, invocation.webOptions, log);
     }
     // At logout or when killed politely: close as "Beenden" does, before
     // returning (the session may end the process right after).

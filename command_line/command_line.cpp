@@ -25,6 +25,8 @@ const QString kDescription = QStringLiteral(
     "  relaiskarte --relays 1,2                     setzt das Muster im laufenden Fenster\n"
     "  relaiskarte --port \"COM 1\" --hold --mqtt mqtt://localhost\n"
     "                                               schaltet die Relais über einen MQTT-Broker\n"
+    "  relaiskarte --set-web-password               setzt das Passwort des Web-Panels\n"
+    "  relaiskarte --web 8443                       das Fenster mit Web-Panel (HTTPS)\n"
     "\n"
     "Rückgabewerte: 0 erledigt, 1 das Fenster lehnt ab, 2 falsche Eingabe oder kein Fenster,\n"
     "3 Schnittstelle nicht vorhanden, 4 bereits verwendet, 5 keine Berechtigung,\n"
@@ -122,12 +124,74 @@ Invocation parseCommandLine(const QStringList& arguments) {
         QStringLiteral("mqtt-forget"),
         QStringLiteral("Löscht alles, was das Gerät auf dem Broker hinterlassen hat (Zustände, "
                        "Home-Assistant-Erkennung), und endet."));
+    const QCommandLineOption web(
+        QStringLiteral("web"),
+        QStringLiteral("Web-Panel und HTTP-API auf [ADRESSE:]PORT (im Fenster oder mit --hold); "
+                       "ohne Passwort nur auf 127.0.0.1 oder ::1."),
+        QStringLiteral("ADRESSE"));
+    const QCommandLineOption webPasswordFile(
+        QStringLiteral("web-password-file"),
+        QStringLiteral("Datei mit dem Passwort des Web-Panels; Sitzungen, Tokens und "
+                       "Zertifikat liegen daneben."),
+        QStringLiteral("DATEI"));
+    const QCommandLineOption webCert(QStringLiteral("web-cert"),
+                                     QStringLiteral("Zertifikat (PEM) für HTTPS statt des "
+                                                    "selbst erzeugten."),
+                                     QStringLiteral("DATEI"));
+    const QCommandLineOption webKey(QStringLiteral("web-key"),
+                                    QStringLiteral("Schlüssel (PEM) zu --web-cert."),
+                                    QStringLiteral("DATEI"));
+    const QCommandLineOption webPlainHttp(
+        QStringLiteral("web-plain-http"),
+        QStringLiteral("Web-Panel ohne TLS, auch im Netz (das Passwort geht dann im Klartext)."));
+    const QCommandLineOption setWebPassword(
+        QStringLiteral("set-web-password"),
+        QStringLiteral("Setzt das Passwort des Web-Panels (zweimal vom Terminal oder einmal von "
+                       "der Standardeingabe), in die angegebene DATEI oder die übliche."));
+    const QCommandLineOption newWebToken(
+        QStringLiteral("new-web-token"),
+        QStringLiteral("Erzeugt ein Token für Skripte (Authorization: Bearer) und zeigt es "
+                       "einmal."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption listWebTokens(QStringLiteral("list-web-tokens"),
+                                           QStringLiteral("Zeigt die Namen der Tokens."));
+    const QCommandLineOption revokeWebToken(QStringLiteral("revoke-web-token"),
+                                            QStringLiteral("Widerruft ein Token."),
+                                            QStringLiteral("NAME"));
+    const QCommandLineOption webFingerprint(
+        QStringLiteral("web-fingerprint"),
+        QStringLiteral("Zeigt den SHA-256-Fingerabdruck des Zertifikats des Web-Panels."));
     const QCommandLineOption config(
         QStringLiteral("config"),
         QStringLiteral("Einstellungsdatei (sonst liest das Fenster die des Benutzers)."),
         QStringLiteral("DATEI"));
-    parser.addOptions({ports, port, relays, mask, hold, mqtt, mqttName, mqttCredentials, mqttCaFile,
-                       discoveryPrefix, noDiscovery, forget, config});
+    parser.addOptions({ports,
+                       port,
+                       relays,
+                       mask,
+                       hold,
+                       mqtt,
+                       mqttName,
+                       mqttCredentials,
+                       mqttCaFile,
+                       discoveryPrefix,
+                       noDiscovery,
+                       forget,
+                       web,
+                       webPasswordFile,
+                       webCert,
+                       webKey,
+                       webPlainHttp,
+                       setWebPassword,
+                       newWebToken,
+                       listWebTokens,
+                       revokeWebToken,
+                       webFingerprint,
+                       config});
+    parser.addPositionalArgument(QStringLiteral("DATEI"),
+                                 QStringLiteral("Nur mit --set-web-password: wohin das Passwort "
+                                                "kommt."),
+                                 QStringLiteral("[DATEI]"));
 
     if (!parser.parse(arguments)) {
         return failure(parser.errorText());
@@ -151,12 +215,14 @@ Invocation parseCommandLine(const QStringList& arguments) {
                       QCoreApplication::applicationVersion();
         return result;
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    const QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty() && !(parser.isSet(setWebPassword) && positional.size() == 1)) {
         return failure(QStringLiteral("Unerwartetes Argument »%1«.")
                            .arg(parser.positionalArguments().first()));
     }
     for (const QCommandLineOption* single :
-         {&port, &relays, &mask, &mqtt, &mqttName, &mqttCredentials, &mqttCaFile, &config}) {
+         {&port, &relays, &mask, &mqtt, &mqttName, &mqttCredentials, &mqttCaFile, &config, &web,
+          &webPasswordFile, &webCert, &webKey, &newWebToken, &revokeWebToken}) {
         if (parser.values(*single).size() > 1) {
             return failure(
                 QStringLiteral("--%1 darf nur einmal stehen.").arg(single->names().first()));
@@ -188,6 +254,64 @@ Invocation parseCommandLine(const QStringList& arguments) {
     const auto pick = [&](const QCommandLineOption& option, const QString& fallback) {
         return parser.isSet(option) ? parser.value(option) : fallback;
     };
+    // The login store: one command alone, with where the store is.
+    const std::vector<std::pair<const QCommandLineOption*, web::StoreCommand::Kind>> storeCommands =
+        {
+            {&setWebPassword, web::StoreCommand::Kind::SetPassword},
+            {&newWebToken, web::StoreCommand::Kind::NewToken},
+            {&listWebTokens, web::StoreCommand::Kind::ListTokens},
+            {&revokeWebToken, web::StoreCommand::Kind::RevokeToken},
+            {&webFingerprint, web::StoreCommand::Kind::Fingerprint},
+        };
+    result.webOptions.passwordFile = positional.value(
+        0, pick(webPasswordFile, stored.webPasswordFile.isEmpty() ? web::defaultPasswordFile()
+                                                                  : stored.webPasswordFile));
+    result.webOptions.certFile = pick(webCert, stored.webCert);
+    result.webOptions.keyFile = pick(webKey, stored.webKey);
+    if (result.webOptions.certFile.isEmpty() != result.webOptions.keyFile.isEmpty()) {
+        return failure(QStringLiteral("--web-cert und --web-key gehören zusammen."));
+    }
+    for (const auto& [option, kind] : storeCommands) {
+        if (!parser.isSet(*option)) {
+            continue;
+        }
+        const QStringList allowed = {option->names().first(), QStringLiteral("web-password-file"),
+                                     QStringLiteral("config"), QStringLiteral("web-cert"),
+                                     QStringLiteral("web-key")};
+        for (const QString& name : parser.optionNames()) {
+            if (!allowed.contains(name)) {
+                return failure(QStringLiteral("--%1 steht allein, nur mit --web-password-file "
+                                              "oder --config.")
+                                   .arg(option->names().first()));
+            }
+        }
+        result.action = Invocation::Action::WebStore;
+        result.webCommand.kind = kind;
+        result.webCommand.options = result.webOptions;
+        result.webCommand.tokenName = parser.value(*option);
+        return result;
+    }
+    const QString listen = pick(web, stored.webListen);
+    if (!listen.isEmpty()) {
+        if (!forWindow && !parser.isSet(hold)) {
+            return failure(QStringLiteral("--web gilt im Fenster oder mit --hold."));
+        }
+        if (const auto error = web::parseListenAddress(listen, result.webOptions)) {
+            return failure(*error);
+        }
+        result.web = true;
+        result.webOptions.plainHttp = parser.isSet(webPlainHttp) || stored.webPlainHttp;
+        if (!web::isLoopback(result.webOptions.address) &&
+            !QFileInfo::exists(result.webOptions.passwordFile)) {
+            return failure(
+                QStringLiteral("Ohne Passwort lauscht das Web-Panel nur auf 127.0.0.1 oder ::1: "
+                               "erst relaiskarte --set-web-password, oder --web 127.0.0.1:%1.")
+                    .arg(result.webOptions.port));
+        }
+    } else if (parser.isSet(webCert) || parser.isSet(webKey) || parser.isSet(webPlainHttp) ||
+               parser.isSet(webPasswordFile)) {
+        return failure(QStringLiteral("Die Web-Optionen brauchen --web."));
+    }
     const QString portText = pick(port, parser.isSet(hold) ? stored.port : QString());
     const QString url = pick(mqtt, stored.mqttUrl);
     if (parser.isSet(forget) &&
@@ -245,8 +369,9 @@ Invocation parseCommandLine(const QStringList& arguments) {
                                .arg(parser.value(mask)));
         }
         result.mask = quint16(value);
-    } else if ((parser.isSet(port) || parser.isSet(hold)) && !(parser.isSet(hold) && result.mqtt)) {
-        // (With a broker, --hold may start with all relays off.)
+    } else if ((parser.isSet(port) || parser.isSet(hold)) &&
+               !(parser.isSet(hold) && (result.mqtt || result.web))) {
+        // (With a broker or the panel, --hold may start with all relays off.)
         return failure(QStringLiteral("Es fehlt --relays oder --mask."));
     }
     if (portText.isEmpty()) {
@@ -283,6 +408,11 @@ std::optional<StoredSettings> readSettings(const QString& path) {
     s.discoveryPrefix =
         file.value(QStringLiteral("mqtt/discovery_prefix"), s.discoveryPrefix).toString();
     s.discovery = file.value(QStringLiteral("mqtt/discovery"), true).toBool();
+    s.webListen = file.value(QStringLiteral("web/listen")).toString();
+    s.webPasswordFile = file.value(QStringLiteral("web/password_file")).toString();
+    s.webCert = file.value(QStringLiteral("web/cert")).toString();
+    s.webKey = file.value(QStringLiteral("web/key")).toString();
+    s.webPlainHttp = file.value(QStringLiteral("web/plain_http"), false).toBool();
     return s;
 }
 

@@ -2,6 +2,7 @@
 
 #include "bridge_options.h"
 #include "port_resolver.h"
+#include "web_options.h"
 
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,7 @@ struct Invocation {
         Hold,
         SendToWindow,
         ForgetMqtt,
+        WebStore, // --set-web-password, the tokens, --web-fingerprint
         Error
     };
     Action action = Action::Window;
@@ -45,10 +47,15 @@ struct Invocation {
     bool mqtt = false;
     mqtt::BridgeOptions mqttOptions;
     QString mqttCredentialsFile;
+    // The web panel (window or --hold), and the login store's commands.
+    bool web = false;
+    web::PanelOptions webOptions;
+    web::StoreCommand webCommand;
 };
 
 // What a settings file may hold (INI: [link] port, [mqtt] url, name,
-// credentials, cafile, discovery_prefix, discovery).
+// credentials, cafile, discovery_prefix, discovery; [web] listen,
+// password_file, cert, key, plain_http).
 struct StoredSettings {
     QString port;
     QString mqttUrl;
@@ -57,6 +64,11 @@ struct StoredSettings {
     QString mqttCaFile;
     QString discoveryPrefix = QStringLiteral("homeassistant");
     bool discovery = true;
+    QString webListen;
+    QString webPasswordFile;
+    QString webCert;
+    QString webKey;
+    bool webPlainHttp = false;
 };
 std::optional<StoredSettings> readSettings(const QString& path);
 // The user's settings file, read by the window.

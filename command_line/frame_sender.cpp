@@ -1,7 +1,7 @@
 #include "frame_sender.h"
 
+#include "feature_modules.h"
 #include "headless_relays.h"
-#include "mqtt_bridge.h"
 
 #include "link_control.h"
 #include "qt_serial_control.h"
@@ -48,7 +48,27 @@ std::optional<QString> loadCredentials(Invocation& invocation) {
 }
 
 int forgetOnBroker(const Invocation& invocation, QTextStream& err) {
-    return mqtt::forgetCard(invocation.mqttOptions, err) ? kExitOk : kExitUsage;
+    return forgetCard(invocation.mqttOptions, err) ? kExitOk : kExitUsage;
+}
+
+std::optional<std::vector<std::unique_ptr<RemoteAccess>>>
+openRemoteAccess(RelayOperations& relays, const Invocation& invocation, QTextStream& log) {
+    std::vector<std::unique_ptr<RemoteAccess>> ways;
+    if (invocation.mqtt) {
+        auto bridge = joinBroker(relays, invocation.mqttOptions, log);
+        if (!bridge) {
+            return std::nullopt;
+        }
+        ways.push_back(std::move(bridge));
+    }
+    if (invocation.web) {
+        auto panel = openWebPanel(relays, invocation.webOptions, log);
+        if (!panel) {
+            return std::nullopt;
+        }
+        ways.push_back(std::move(panel));
+    }
+    return ways;
 }
 
 int holdRelays(const Invocation& invocation, QTextStream& err) {
@@ -63,13 +83,14 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     }
     relays.tick(); // the first frame at once, then every 100 ms
 
-    std::unique_ptr<mqtt::Bridge> bridge;
-    if (invocation.mqtt) {
-        bridge = std::make_unique<mqtt::Bridge>(relays, invocation.mqttOptions, err);
-        if (!bridge->start()) {
-            relays.closePort();
-            return kExitUsage; // a broker that can never work (its line is out)
-        }
+    // A broker that can never work, or a panel that cannot listen: the
+    // line has said why; the service ends rather than run half-deaf.
+    std::vector<std::unique_ptr<RemoteAccess>> ways;
+    if (auto opened = openRemoteAccess(relays, invocation, err); opened) {
+        ways = std::move(*opened);
+    } else {
+        relays.closePort();
+        return kExitUsage;
     }
     // Asked to end (Ctrl+C, a signal, the session ending): the port is
     // closed at once, so nothing is sent after, even if the process is
@@ -87,8 +108,8 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     });
     QCoreApplication::exec();
     relays.closePort(); // nothing is sent on the way out
-    if (bridge) {
-        bridge->leave(2000); // "stopped" and "offline" reach the broker before we end
+    for (auto& way : ways) {
+        way->leave(2000); // "stopped" and "offline" reach the broker before we end
     }
     return code;
 }

@@ -1,8 +1,13 @@
 #pragma once
 
 #include "command_line.h"
+#include "relay_operations.h"
+#include "remote_access.h"
 
 #include <QTextStream>
+
+#include <memory>
+#include <vector>
 
 namespace relais {
 
@@ -15,6 +20,11 @@ int sendFrames(const PortSpec& port, quint16 mask, QTextStream& err);
 // to end (see ShutdownWatcher) or the line goes (exit code 7). Messages go
 // to `err`.
 int holdRelays(const Invocation& invocation, QTextStream& err);
+
+// The broker bridge and the web panel as the invocation asks; nothing, with
+// a line on `log`, when one of them cannot work.
+std::optional<std::vector<std::unique_ptr<RemoteAccess>>>
+openRemoteAccess(RelayOperations& relays, const Invocation& invocation, QTextStream& log);
 
 // Clears what the card left on the broker (--mqtt-forget): exit code 0, or
 // 2 when the broker cannot be reached or refuses.

@@ -3,6 +3,7 @@
 #include "bridge_options.h"
 #include "mqtt_topics.h"
 #include "relay_operations.h"
+#include "remote_access.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -25,7 +26,7 @@ namespace relais::mqtt {
 // growing to 30 s); everything that touches the relays runs on this
 // object's thread, so a slow or dead broker never holds up a click or a
 // tick. What happens is told in single German lines on `log`.
-class Bridge : public QObject {
+class Bridge : public QObject, public RemoteAccess {
     Q_OBJECT
 
 public:
@@ -39,7 +40,7 @@ public:
     bool start();
     // Publishes the current state and "offline", and waits until the broker
     // has them or `ms` have passed; then leaves the broker.
-    void leave(int ms);
+    void leave(int ms) override;
 
 private:
     static void onConnect(mosquitto*, void* self, int rc);

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace relais::web {
+
+// Writes `data` to `path` so that only its owner may read it (mode 0600),
+// replacing the file in one step. Where the folder belongs to another user
+// (the service's state folder, written by root), the file is given to
+// that user. An error text on failure.
+std::optional<QString> writePrivateFile(const QString& path, const QByteArray& data);
+
+// A password as stored: scrypt (N=2^15, r=8, p=1; 32 MiB, a tenth of a
+// second) with a random salt, in one line "scrypt$15$8$1$<salt>$<hash>".
+QByteArray hashPassword(const QByteArray& password);
+// Whether `password` matches the stored line. Costs the same time for a
+// wrong password as for a right one, and for a missing or broken line.
+bool verifyPassword(const QByteArray& password, const QByteArray& stored);
+
+// A random secret of 256 bits as URL-safe text: session cookies and tokens.
+QByteArray newSecret();
+// How secrets are kept: SHA-256, hex. They are random and long, so a fast
+// hash is enough; nobody can guess one back from it.
+QByteArray secretDigest(const QByteArray& secret);
+
+// Names of bearer tokens: 1 to 64 of A-Z a-z 0-9 . _ -
+bool isValidTokenName(const QString& name);
+
+// The tokens beside the password file, one "name digest" per line. Read
+// afresh each time, so that a new or revoked token counts at once.
+class TokenFile {
+public:
+    explicit TokenFile(QString path) : path_(std::move(path)) {}
+    // The new token, shown once; an error text in `error` otherwise.
+    QByteArray add(const QString& name, QString& error) const;
+    bool revoke(const QString& name, QString& error) const;
+    QStringList names() const;
+    bool accepts(const QByteArray& token) const;
+
+private:
+    QHash<QString, QByteArray> read() const;
+    std::optional<QString> write(const QHash<QString, QByteArray>& tokens) const;
+    QString path_;
+};
+
+// Login sessions: the cookie's digest and when it was last used. They last
+// until logout or 30 days without use, and are kept in a file so that they
+// outlive a restart.
+class SessionStore {
+public:
+    static constexpr qint64 kLifetimeSeconds = 30 * 24 * 3600;
+    explicit SessionStore(QString path);
+    // A new session's cookie value.
+    QByteArray open(qint64 now);
+    // Whether the cookie belongs to a live session; marks it used.
+    bool use(const QByteArray& cookie, qint64 now);
+    void close(const QByteArray& cookie);
+    // Writes what changed since the last save (at most hourly for mere use).
+    void save(qint64 now, bool force = false);
+
+private:
+    QString path_;
+    QHash<QByteArray, qint64> lastUsed_;
+    bool dirty_ = false;
+    qint64 savedAt_ = 0;
+};
+
+} // namespace relais::web

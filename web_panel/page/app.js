@@ -1,0 +1,226 @@
+'use strict';
+// The relays live: the state comes from the event stream, a tap sends the
+// wanted state (not a toggle), so a slow network never switches twice.
+(() => {
+  const $ = (id) => document.getElementById(id);
+  const relayCount = 16;
+  const buttons = [];
+  let state = null;
+  let events = null;
+  let retry = null;
+  const pending = new Set();
+
+  function show(part) {
+    $('login').hidden = part !== 'login';
+    $('panel').hidden = part !== 'panel';
+    $('offline').hidden = part !== 'offline';
+  }
+
+  function announce(text) {
+    const live = $('announcer');
+    live.textContent = '';
+    setTimeout(() => { live.textContent = text; }, 50);
+  }
+
+  function buildPanel() {
+    const grid = $('relays');
+    for (let n = 1; n <= relayCount; n++) {
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = 'Relais-' + n;
+      button.setAttribute('aria-pressed', 'false');
+      button.addEventListener('click', () => switchRelay(n));
+      grid.appendChild(button);
+      buttons.push(button);
+    }
+    const select = $('port');
+    for (let n = 1; n <= 8; n++) {
+      const option = document.createElement('option');
+      option.value = 'COM ' + n;
+      option.textContent = 'COM ' + n;
+      select.appendChild(option);
+    }
+    $('start-stop').addEventListener('click', startStop);
+    $('logout').addEventListener('click', logout);
+    $('login').addEventListener('submit', login);
+  }
+
+  function render(next) {
+    const before = state;
+    state = next;
+    const changes = [];
+    next.relays.forEach((on, i) => {
+      const button = buttons[i];
+      button.setAttribute('aria-pressed', on ? 'true' : 'false');
+      if (pending.has(i + 1)) {
+        pending.delete(i + 1);
+        button.removeAttribute('aria-busy');
+      } else if (before && before.relays[i] !== on) {
+        changes.push('Relais-' + (i + 1) + (on ? ' eingeschaltet' : ' ausgeschaltet'));
+      }
+    });
+    const running = next.link === 'running';
+    $('link-state').textContent = running ? 'Verbindung läuft' + (next.port ? ' (' + next.port + ')' : '')
+                                          : 'Verbindung gestoppt';
+    const startStopButton = $('start-stop');
+    startStopButton.classList.toggle('running', running);
+    if (pending.has('link')) {
+      pending.delete('link');
+      startStopButton.removeAttribute('aria-busy');
+    } else if (before && before.link !== next.link) {
+      changes.push(running ? 'Verbindung läuft' : 'Verbindung gestoppt');
+    }
+    if (running && next.port && next.port.startsWith('COM ')) {
+      $('port').value = next.port;
+    }
+    if (changes.length) {
+      announce(changes.join(', '));
+    }
+    show('panel');
+  }
+
+  async function request(method, path, body) {
+    const response = await fetch(path, {
+      method,
+      headers: { 'Content-Type': 'application/json' },
+      body: body === undefined ? undefined : JSON.stringify(body),
+    });
+    let json = null;
+    try { json = await response.json(); } catch (e) { json = null; }
+    if (response.status === 401) {
+      show('login');
+    }
+    $('logout').hidden = response.headers.get('X-Relaiskarte-Session') !== 'ja';
+    return { ok: response.ok, status: response.status, json };
+  }
+
+  function problem(answer) {
+    const text = answer.json && answer.json.error ? answer.json.error : 'Fehler ' + answer.status;
+    const detail = answer.json && answer.json.detail ? ' (' + answer.json.detail + ')' : '';
+    $('problem').textContent = text + detail;
+  }
+
+  async function switchRelay(n) {
+    if (!state || pending.has(n)) {
+      return; // one tap, one change
+    }
+    pending.add(n);
+    buttons[n - 1].setAttribute('aria-busy', 'true');
+    $('problem').textContent = '';
+    try {
+      const answer = await request('PUT', '/api/relays/' + n, { on: !state.relays[n - 1] });
+      if (!answer.ok) {
+        problem(answer);
+      }
+      if (answer.ok) {
+        render(answer.json);
+      }
+    } catch (e) {
+      offline();
+    } finally {
+      pending.delete(n);
+      buttons[n - 1].removeAttribute('aria-busy');
+    }
+  }
+
+  async function startStop() {
+    if (!state || pending.has('link')) {
+      return;
+    }
+    pending.add('link');
+    $('start-stop').setAttribute('aria-busy', 'true');
+    $('problem').textContent = '';
+    try {
+      const answer = state.link === 'running'
+        ? await request('DELETE', '/api/link')
+        : await request('POST', '/api/link', { port: $('port').value });
+      if (answer.ok) {
+        render(answer.json);
+      } else {
+        problem(answer);
+      }
+    } catch (e) {
+      offline();
+    } finally {
+      pending.delete('link');
+      $('start-stop').removeAttribute('aria-busy');
+    }
+  }
+
+  async function login(event) {
+    event.preventDefault();
+    $('login-error').textContent = '';
+    const body = new URLSearchParams({ password: $('password').value });
+    try {
+      const response = await fetch('/login', { method: 'POST', body });
+      if (response.status === 204) {
+        $('password').value = '';
+        connect();
+        return;
+      }
+      const json = await response.json().catch(() => null);
+      $('login-error').textContent = json && json.error ? json.error : 'Anmeldung fehlgeschlagen.';
+    } catch (e) {
+      offline();
+    }
+  }
+
+  async function logout() {
+    await fetch('/logout', { method: 'POST' }).catch(() => null);
+    if (events) {
+      events.close();
+      events = null;
+    }
+    show('login');
+  }
+
+  function offline() {
+    if (events) {
+      events.close();
+      events = null;
+    }
+    state = null;
+    show('offline');
+    clearTimeout(retry);
+    retry = setTimeout(connect, 1000);
+  }
+
+  async function loadPorts() {
+    const answer = await request('GET', '/api/ports');
+    if (!answer.ok || !Array.isArray(answer.json)) {
+      return;
+    }
+    const options = $('port').options;
+    answer.json.forEach((port, i) => {
+      options[i].textContent = port.present ? port.name : port.name + ' (nicht vorhanden)';
+    });
+  }
+
+  // Asks once who we are, then follows the event stream; when the program
+  // is gone, tries again every second until it is back.
+  async function connect() {
+    clearTimeout(retry);
+    let answer;
+    try {
+      answer = await request('GET', '/api/state');
+    } catch (e) {
+      offline();
+      return;
+    }
+    if (answer.status === 401) {
+      return;
+    }
+    if (!answer.ok) {
+      offline();
+      return;
+    }
+    render(answer.json);
+    loadPorts().catch(() => null);
+    events = new EventSource('/api/events');
+    events.addEventListener('state', (event) => render(JSON.parse(event.data)));
+    events.onerror = () => offline();
+  }
+
+  buildPanel();
+  connect();
+})();

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "port_resolver.h"
+#include "relay_operations.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace relais::web {
+
+// One call of the JSON API, as the server hands it over.
+struct ApiRequest {
+    QByteArray method;
+    QString path;
+    QByteArray body;
+};
+
+struct ApiReply {
+    int status = 200;
+    QByteArray body;  // JSON
+    QByteArray allow; // for 405: the methods the path takes
+};
+
+// The API's answer with a German error text.
+ApiReply apiError(int status, const QString& text, const QString& detail = {});
+
+// The JSON API over the relays, on the thread that owns them: every change
+// acts as the matching click, and answers with the new state.
+class PanelApi {
+public:
+    // `ports` tells the devices behind COM 1 to COM 8 (in COM order).
+    using PortTable = std::function<QStringList()>;
+    PanelApi(RelayOperations& relays, PortTable ports);
+
+    ApiReply handle(const ApiRequest& request);
+    // {"relays":[...],"mask":N,"link":"running"|"stopped","port":...,"revision":N}
+    QByteArray stateJson() const;
+    // Counts one change; the revision in the state grows with every change.
+    void changed() { ++revision_; }
+    quint64 revision() const { return revision_; }
+    QByteArray portsJson() const;
+
+private:
+    ApiReply setRelay(int relay, const QByteArray& body);
+    ApiReply toggleRelay(int relay);
+    ApiReply setMask(const QByteArray& body);
+    ApiReply startLink(const QByteArray& body);
+    ApiReply state() const;
+
+    RelayOperations& relays_;
+    PortTable ports_;
+    quint64 revision_ = 1;
+};
+
+} // namespace relais::web
