@@ -7,7 +7,9 @@
 #include "mqtt_topics.h"
 #include "parser_texts.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -24,7 +26,11 @@ Q_DECLARE_METATYPE(LineSettings)
 class TestParsing : public QObject {
     Q_OBJECT
 
+    QTemporaryDir config_; // the user's settings folder: empty, no web password
+
 private slots:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", config_.path().toUtf8()); }
+
     void parse_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("action");
@@ -74,6 +80,30 @@ private slots:
         }
         ok("prefix with a level", {"--mqtt", "mqtt://h", "--mqtt-discovery-prefix", "ha/haus"},
            Action::Window);
+        // The web panel: on loopback without a password, beyond only with one.
+        ok("web on loopback", {"--web", "127.0.0.1:8080"}, Action::Window);
+        ok("hold with web, all off", {"--port", "1", "--hold", "--web", "[::1]:8080"}, Action::Hold,
+           "COM 1", 0);
+        bad("web beyond loopback, no password", {"--web", "8443"}, "--set-web-password");
+        bad("web on the house network, no password", {"--web", "192.168.1.5:8443"},
+            "--set-web-password");
+        bad("web address a name", {"--web", "host:80"}, "»host:80«");
+        bad("web port 0", {"--web", "0"}, "»0«");
+        bad("web with a one-shot send", {"--port", "1", "--mask", "1", "--web", "127.0.0.1:1"},
+            "--web");
+        bad("web options without web", {"--web-plain-http"}, "--web");
+        bad("certificate without key", {"--web", "127.0.0.1:1", "--web-cert", "c.pem"},
+            "--web-key");
+        ok("set password", {"--set-web-password"}, Action::WebStore);
+        ok("set password into a file", {"--set-web-password", "/tmp/pw"}, Action::WebStore);
+        bad("set password into two files", {"--set-web-password", "a", "b"}, "»a«");
+        bad("a file without set password", {"--web", "127.0.0.1:1", "pw"}, "»pw«");
+        ok("new token", {"--new-web-token", "ci", "--web-password-file", "/tmp/pw"},
+           Action::WebStore);
+        ok("fingerprint of a certificate", {"--web-fingerprint", "--web-cert", "c", "--web-key", "k"},
+           Action::WebStore);
+        bad("token command with more", {"--new-web-token", "ci", "--port", "1"}, "--new-web-token");
+        bad("two token commands", {"--list-web-tokens", "--revoke-web-token", "ci"}, "allein");
     }
     void parse() {
         QFETCH(QStringList, args);
@@ -100,10 +130,11 @@ private slots:
         const Invocation help = parseCommandLine({"/usr/bin/relaiskarte", "--help"});
         QCoreApplication::removeTranslator(&german);
         QCOMPARE(help.action, Action::Help);
-        QVERIFY2(help.text.startsWith(QStringLiteral("Aufruf: relaiskarte [Optionen]\n")),
+        QVERIFY2(help.text.startsWith(QStringLiteral("Aufruf: relaiskarte [Optionen] [DATEI]\n")),
                  qPrintable(help.text));
         for (const char* word : {"Optionen:", "Zeigt Hilfe zu den", "--ports", "--port", "--relays",
-                                 "--mask", "--hold", "--version", "7 Verbindung unterbrochen"}) {
+                                 "--mask", "--hold", "--version", "7 Verbindung unterbrochen", "--web ",
+                                 "--set-web-password", "--new-web-token", "Argumente:"}) {
             QVERIFY2(help.text.contains(QString::fromUtf8(word)), word);
         }
         for (const char* english : {"Usage", "Options:", "Displays"}) {
@@ -140,6 +171,14 @@ private slots:
         QTemporaryDir etc;
         const QString settings = etc.filePath(QStringLiteral("relaiskarte.conf"));
         QVERIFY(QFile::copy(QStringLiteral(SETTINGS_EXAMPLE_PATH), settings));
+        // ... and after setting the web panel's password, as the README says first.
+        QTemporaryDir home;
+        qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("relaiskarte"))));
+        QFile password(home.filePath(QStringLiteral("relaiskarte/web-password")));
+        QVERIFY(password.open(QIODevice::WriteOnly));
+        password.close();
+        const auto restore = qScopeGuard([this] { qputenv("XDG_CONFIG_HOME", config_.path().toUtf8()); });
         QStringList args = QProcess::splitCommand(line);
         args.replaceInStrings(QStringLiteral("/etc/relaiskarte.conf"), settings);
         const Invocation result = parseCommandLine(args);
