@@ -101,9 +101,17 @@ private slots:
         row("relay 17", "POST", "/api/relays/17/toggle", {}, 404, 1, "-", "1 bis 16");
         row("COM 9", "POST", "/api/link", R"({"port":"COM 9"})", 400, 1, "-", "COM 1 bis COM 8");
         row("port 0", "POST", "/api/link", R"({"port":0})", 400, 1, "-", "COM 1 bis COM 8");
-        // From the network, no file but the ports' own devices.
-        row("a path not listed", "POST", "/api/link", R"({"port":"/dev/sda"})", 400, 1, "-",
-            "COM 1 bis COM 8");
+        row("a pseudo-terminal", "POST", "/api/link", R"({"port":"/dev/pts/3"})", 200, 1,
+            "/dev/pts/3");
+        row("a USB adapter by id", "POST", "/api/link",
+            R"({"port":"/dev/serial/by-id/usb-FTDI_A1-if00-port0"})", 200, 1,
+            "/dev/serial/by-id/usb-FTDI_A1-if00-port0");
+        // From the network, nothing a path could name but a serial line.
+        for (const char* path : {"/dev/sda", "/dev/watchdog", "/dev/../dev/ttyS0",
+                                 "/dev/serial/by-id/../../sda", "/etc/passwd"}) {
+            row(path, "POST", "/api/link", QStringLiteral(R"({"port":"%1"})").arg(path).toUtf8(),
+                400, 1, "-", "COM 1 bis COM 8");
+        }
         row("no port known yet", "POST", "/api/link", "{}", 400, 1, "-", "Schnittstelle");
         row("unknown path", "GET", "/api/nothing", {}, 404, 1, "-", "Pfad");
         row("dot dot", "GET", "/api/../state", {}, 404, 1, "-", "Pfad");

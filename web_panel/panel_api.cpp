@@ -189,8 +189,8 @@ ApiReply PanelApi::startLink(const QByteArray& body) {
         return apiError(400, kBadJson);
     }
     const QString badPort =
-        QStringLiteral("Erwartet wird {\"port\": \"COM 1\"} (COM 1 bis COM 8, 1 bis 8 oder das "
-                       "Gerät hinter einer davon).");
+        QStringLiteral("Erwartet wird {\"port\": \"COM 1\"} (COM 1 bis COM 8, 1 bis 8 oder eine "
+                       "serielle Schnittstelle unter /dev).");
     const QJsonValue value = object->value(QStringLiteral("port"));
     std::optional<PortSpec> port;
     if (value.isUndefined() || value.isNull()) {
@@ -206,9 +206,12 @@ ApiReply PanelApi::startLink(const QByteArray& body) {
         port = PortSpec{*number, {}};
     } else if (value.isString()) {
         port = parsePortSpec(value.toString());
-        // From the network, only the devices behind the list's ports: never
-        // any other file a path could name.
-        if (port && port->number == 0 && !ports_().contains(port->device)) {
+        // From the network, only what is a serial line by its name: opening
+        // another device (a disk, a watchdog) can do harm by itself.
+        static const QRegularExpression serialDevice(QStringLiteral(
+            "^/dev/(pts/[0-9]+|tty[A-Za-z]+[0-9]*|serial/by-(id|path)/[A-Za-z0-9._:+-]+)$"));
+        if (port && port->number == 0 && !ports_().contains(port->device) &&
+            !serialDevice.match(port->device).hasMatch()) {
             port.reset();
         }
         if (!port) {

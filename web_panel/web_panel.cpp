@@ -1,6 +1,7 @@
 #include "web_panel.h"
 
 #include "certificate.h"
+#include "listen_socket.h"
 #include "login_store.h"
 #include "login_throttle.h"
 #include "port_resolver.h"
@@ -519,6 +520,7 @@ void configure(Shared& shared, httplib::Server& server) {
         {"X-Content-Type-Options", "nosniff"},
         {"Referrer-Policy", "no-referrer"},
     });
+    server.set_socket_options([](socket_t socket) { setListenOptions(int(socket)); });
     server.set_read_timeout(kIdleSeconds, 0);
     server.set_write_timeout(kIdleSeconds, 0);
     // Idle connections are let go soon: nothing waits on them at exit.
