@@ -101,8 +101,12 @@ try:
         driver.save_screenshot(path)
         return path
 
+    def screen(width, height, phone):
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": phone})
+
     # 1. The login form, in German; axe-core finds nothing on it.
-    started = time.monotonic()
+    screen(390, 844, True)
     driver.get(base + "/")
     wait_for(lambda: visible("login"), "no login form")
     timing = js("const p = performance.getEntriesByType('paint').find(e => e.name == 'first-contentful-paint');"
@@ -123,6 +127,8 @@ try:
     # 2. The layout on a phone: sixteen toggles in a 4x4 grid, each at
     #    least 48x48, columns as in the window, no sideways scrolling.
     def layout(width):
+        if js("return window.innerWidth") != width:
+            fail(f"the page is {js('return window.innerWidth')} px wide, not {width}")
         boxes = js("return [...document.querySelectorAll('#relays button')].map(b => {"
                    "const r = b.getBoundingClientRect();"
                    "return [b.textContent, r.left, r.top, r.width, r.height, b.getAttribute('aria-pressed')]; })")
@@ -198,7 +204,7 @@ try:
     axe("the panel in dark mode")
     if background in ("rgb(250, 250, 250)", "rgba(0, 0, 0, 0)") or "0, 2" not in on:
         fail(f"dark mode: page {background}, a relay on {on}")
-    driver.set_window_size(1280, 800)
+    screen(1280, 800, False)
     layout(1280)
     shot("desktop-dark")
     driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
@@ -243,6 +249,7 @@ setTimeout(() => document.title = "done", 1500);
     # 7. The program goes and comes back: the page says so, offers no stale
     #    buttons, and finds it again by itself, still logged in.
     driver.get(base + "/")
+    screen(390, 844, True)
     wait_for(lambda: visible("panel"), "the panel after going back")
     window.send_signal(signal.SIGTERM)
     if window.wait(10) != 0:
@@ -250,7 +257,7 @@ setTimeout(() => document.title = "done", 1500);
     wait_for(lambda: visible("offline") and not visible("panel"), "the page did not notice the program gone")
     if "Verbindung zum Programm unterbrochen" not in js("return document.getElementById('offline').textContent"):
         fail("the offline text")
-    shot("offline-desktop")
+    shot("offline-phone")
     window, wid = start_window()
     wait_for(lambda: visible("panel") and not visible("offline"), "the page did not find the program again", 20)
     if visible("login"):
