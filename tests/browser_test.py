@@ -21,7 +21,8 @@ try:
 except ImportError:
     print("SKIP: python3-selenium is not installed")
     sys.exit(77)
-AXE = os.path.expanduser("~/.cache/relaiskarte-test-npm/node_modules/axe-core/axe.min.js")
+AXE = os.path.join(os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
+                   "relaiskarte-test-npm/node_modules/axe-core/axe.min.js")
 if not os.path.exists(AXE):
     print(f"SKIP: axe-core is not installed ({AXE}; tools/setup --for-tests installs it)")
     sys.exit(77)

@@ -56,7 +56,12 @@ ok "service unit valid, exposure $exposure"
 man -l "$share/man/man1/relaiskarte.1.gz" 2>"$work/man.log" | grep -q -- '--relays' ||
   fail "man page does not render: $(cat "$work/man.log")"
 [ "$("$stage/bin/relaiskarte" --version)" = "relaiskarte $version" ] || fail "--version is not $version"
-# The installed program finds its window module where it was installed.
+# The installed program finds its modules where they were installed.
+for module in window mqtt web; do
+  [ -f "$stage/libexec/relaiskarte/relaiskarte-$module.so" ] || fail "not installed: relaiskarte-$module.so"
+done
+"$stage/bin/relaiskarte" --web-fingerprint --web-password-file "$work/web/pw" >/dev/null 2>&1 ||
+  fail "the installed program cannot load its web module"
 QT_QPA_PLATFORM=offscreen timeout 3 "$stage/bin/relaiskarte" 2>"$work/window.log"
 [ $? -eq 124 ] || fail "the installed window did not stay up: $(cat "$work/window.log")"
 ok "desktop entry and metainfo valid, man page renders, --version says $version"
@@ -66,7 +71,8 @@ deb=$(ls "$work"/deb/relaiskarte_*.deb 2>/dev/null | head -n1)
 [ -n "$deb" ] || fail "no package built"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6serialport6 libqt6widgets6 libqt6gui6 libqt6core6 libqt6dbus6; do
+for lib in libqt6serialport6 libqt6widgets6 libqt6gui6 libqt6core6 libqt6dbus6 libmosquitto1 \
+  libcpp-httplib; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 dpkg-deb -x "$deb" "$work/root"

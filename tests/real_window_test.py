@@ -48,6 +48,13 @@ try:
         fail("--relays without a window did not exit 2")
     first = start()
     wid = session.window("Relaiskarte 16 von Korvander", program=first)
+    # Pay only for what is used: without --mqtt and --web, no broker, HTTP
+    # or TLS library in the process.
+    with open(f"/proc/{first.pid}/maps") as f:
+        extra = {l.split("/")[-1].strip() for l in f if any(n in l for n in ("libmosquitto", "libssl", "libcrypto", "httplib"))}
+    if extra:
+        fail(f"the plain window maps {sorted(extra)}")
+    print("ok: the plain window maps no libmosquitto, libssl, libcrypto or HTTP server")
     # (NameHasOwner, not "busctl status": that one also asks for the owner's
     # credentials, which a chroot cannot give.)
     has_owner = ["busctl", "--user", "call", "org.freedesktop.DBus", "/org/freedesktop/DBus",

@@ -9,9 +9,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,8 +101,8 @@ private slots:
         bad("a file without set password", {"--web", "127.0.0.1:1", "pw"}, "»pw«");
         ok("new token", {"--new-web-token", "ci", "--web-password-file", "/tmp/pw"},
            Action::WebStore);
-        ok("fingerprint of a certificate", {"--web-fingerprint", "--web-cert", "c", "--web-key", "k"},
-           Action::WebStore);
+        ok("fingerprint of a certificate",
+           {"--web-fingerprint", "--web-cert", "c", "--web-key", "k"}, Action::WebStore);
         bad("token command with more", {"--new-web-token", "ci", "--port", "1"}, "--new-web-token");
         bad("two token commands", {"--list-web-tokens", "--revoke-web-token", "ci"}, "allein");
     }
@@ -133,8 +134,8 @@ private slots:
         QVERIFY2(help.text.startsWith(QStringLiteral("Aufruf: relaiskarte [Optionen] [DATEI]\n")),
                  qPrintable(help.text));
         for (const char* word : {"Optionen:", "Zeigt Hilfe zu den", "--ports", "--port", "--relays",
-                                 "--mask", "--hold", "--version", "7 Verbindung unterbrochen", "--web ",
-                                 "--set-web-password", "--new-web-token", "Argumente:"}) {
+                                 "--mask", "--hold", "--version", "7 Verbindung unterbrochen",
+                                 "--web ", "--set-web-password", "--new-web-token", "Argumente:"}) {
             QVERIFY2(help.text.contains(QString::fromUtf8(word)), word);
         }
         for (const char* english : {"Usage", "Options:", "Displays"}) {
@@ -174,11 +175,18 @@ private slots:
         // ... and after setting the web panel's password, as the README says first.
         QTemporaryDir home;
         qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
-        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("relaiskarte"))));
-        QFile password(home.filePath(QStringLiteral("relaiskarte/web-password")));
-        QVERIFY(password.open(QIODevice::WriteOnly));
+        const QString passwordFile = web::defaultPasswordFile();
+        QVERIFY(QDir().mkpath(QFileInfo(passwordFile).path()));
+        QFile password(passwordFile);
+        const bool madeHere = !password.exists();
+        QVERIFY(password.open(QIODevice::Append));
         password.close();
-        const auto restore = qScopeGuard([this] { qputenv("XDG_CONFIG_HOME", config_.path().toUtf8()); });
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
+            if (madeHere) {
+                QFile::remove(passwordFile); // (where the settings folder is not XDG's)
+            }
+        });
         QStringList args = QProcess::splitCommand(line);
         args.replaceInStrings(QStringLiteral("/etc/relaiskarte.conf"), settings);
         const Invocation result = parseCommandLine(args);

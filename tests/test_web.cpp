@@ -40,8 +40,8 @@ struct StandInRelays : RelayOperations {
             throw CommError(startError, QStringLiteral("/dev/ttyUSB1"), QStringLiteral("busy"));
         }
         running = true;
-        device = port.number > 0 ? QStringLiteral("/dev/ttyUSB%1").arg(port.number - 1)
-                                 : port.device;
+        device =
+            port.number > 0 ? QStringLiteral("/dev/ttyUSB%1").arg(port.number - 1) : port.device;
         known = port;
     }
     std::optional<PortSpec> knownPort() const override { return known; }
@@ -49,9 +49,13 @@ struct StandInRelays : RelayOperations {
     void watch(QObject*, std::function<void()>) override {}
 };
 
-QStringList twoPorts() { return {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")}; }
+QStringList twoPorts() {
+    return {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")};
+}
 
-QJsonObject json(const QByteArray& body) { return QJsonDocument::fromJson(body).object(); }
+QJsonObject json(const QByteArray& body) {
+    return QJsonDocument::fromJson(body).object();
+}
 
 } // namespace
 
@@ -64,7 +68,7 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("maskAfter"); // starting from relay 1 on
+        QTest::addColumn<int>("maskAfter");     // starting from relay 1 on
         QTest::addColumn<QString>("portAfter"); // null as "-"
         QTest::addColumn<QString>("says");      // part of the error
 
@@ -148,7 +152,8 @@ private slots:
         }
         QCOMPARE(answer.value("link").toString(),
                  portAfter == "-" ? QStringLiteral("stopped") : QStringLiteral("running"));
-        QCOMPARE(answer.value("port").isNull() ? QStringLiteral("-") : answer.value("port").toString(),
+        QCOMPARE(answer.value("port").isNull() ? QStringLiteral("-")
+                                               : answer.value("port").toString(),
                  portAfter);
     }
 
@@ -222,13 +227,13 @@ private slots:
         QTest::addColumn<bool>("loopback");
         QTest::addColumn<bool>("tls"); // without a certificate of one's own
         QTest::newRow("port alone") << "8443" << true << "" << 8443 << false << true;
-        QTest::newRow("IPv4 loopback") << "127.0.0.1:8080" << true << "127.0.0.1" << 8080 << true
-                                       << false;
+        QTest::newRow("IPv4 loopback")
+            << "127.0.0.1:8080" << true << "127.0.0.1" << 8080 << true << false;
         QTest::newRow("127.1.2.3") << "127.1.2.3:80" << true << "127.1.2.3" << 80 << true << false;
         QTest::newRow("IPv6 loopback") << "[::1]:8080" << true << "::1" << 8080 << true << false;
         QTest::newRow("localhost") << "localhost:1" << true << "localhost" << 1 << true << false;
-        QTest::newRow("house network") << "192.168.1.5:8443" << true << "192.168.1.5" << 8443
-                                       << false << true;
+        QTest::newRow("house network")
+            << "192.168.1.5:8443" << true << "192.168.1.5" << 8443 << false << true;
         QTest::newRow("IPv6 any") << "[::]:8443" << true << "::" << 8443 << false << true;
         QTest::newRow("port 0") << "0" << false << "" << 0 << false << false;
         QTest::newRow("port too big") << "65536" << false << "" << 0 << false << false;
@@ -271,10 +276,10 @@ private slots:
         QTest::newRow("four") << QList<qint64>{0, 1, 2, 3} << qint64(4) << true << 0;
         QTest::newRow("five") << QList<qint64>{0, 1, 2, 3, 4} << qint64(5) << false << 1;
         QTest::newRow("seven") << QList<qint64>{0, 1, 2, 3, 4, 5, 6} << qint64(7) << false << 1;
-        QTest::newRow("five, nearly ten minutes later") << QList<qint64>{0, 1, 2, 3, 4}
-                                                        << qint64(603) << false << 1;
-        QTest::newRow("five, ten minutes later") << QList<qint64>{0, 1, 2, 3, 4} << qint64(604)
-                                                 << true << 1;
+        QTest::newRow("five, nearly ten minutes later")
+            << QList<qint64>{0, 1, 2, 3, 4} << qint64(603) << false << 1;
+        QTest::newRow("five, ten minutes later")
+            << QList<qint64>{0, 1, 2, 3, 4} << qint64(604) << true << 1;
         QTest::newRow("five spread over more than ten minutes")
             << QList<qint64>{0, 200, 400, 599, 601} << qint64(602) << true << 0;
     }
@@ -314,11 +319,11 @@ private slots:
                                  << true;
         QTest::newRow("no file") << QByteArray() << QByteArray() << false;
         QTest::newRow("broken line") << QByteArray("scrypt$15$8$1$$") << QByteArray() << false;
-        QTest::newRow("plain text stored") << QByteArray("richtig-lang")
-                                           << QByteArray("richtig-lang") << false;
+        QTest::newRow("plain text stored")
+            << QByteArray("richtig-lang") << QByteArray("richtig-lang") << false;
         // A file asking for absurd work is broken, not obeyed.
-        QTest::newRow("absurd cost") << QByteArray("scrypt$40$8$1$AAAA$AAAA")
-                                     << QByteArray("x") << false;
+        QTest::newRow("absurd cost")
+            << QByteArray("scrypt$40$8$1$AAAA$AAAA") << QByteArray("x") << false;
     }
     void passwords() {
         QFETCH(QByteArray, stored);

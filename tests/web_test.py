@@ -149,6 +149,10 @@ try:
     panel_up(local)
     if f"http://127.0.0.1:{port}/" not in program.said():
         fail(f"the address is not on standard error: {program.said()!r}")
+    with open(f"/proc/{program.process.pid}/maps") as f:
+        maps = f.read()
+    if "libcpp-httplib" not in maps or "libmosquitto" in maps:
+        fail("with --web alone the panel's module should be loaded, and the broker's not")
     state = local.expect(200, "GET", "/api/state")
     if state != {"relays": [False] * 16, "mask": 0, "link": "running", "port": unit.device,
                  "revision": state["revision"]}:
@@ -405,6 +409,25 @@ try:
                           capture_output=True).stdout.decode()
     if "prime256v1" not in text or "IP Address:127.0.0.1" not in text or "DNS:localhost" not in text:
         fail(f"the self-signed certificate: {text}")
+    # The README's curl examples, as printed (on this test's port).
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "README.md")) as f:
+        readme = f.read()
+    block = readme.split("With the panel running on `--web 8443`", 1)[1].split("```sh\n", 1)[1].split("```", 1)[0]
+    shell_env = dict(env, PATH=os.path.dirname(app) + ":" + os.environ["PATH"])
+    outputs = []
+    for line in block.replace("8443", str(port)).splitlines():
+        if line.startswith("export"):
+            r = subprocess.run(["bash", "-c", line + "\nenv -0"], capture_output=True, text=True, env=shell_env)
+            shell_env = dict(v.split("=", 1) for v in r.stdout.split("\0") if "=" in v)
+            continue
+        r = subprocess.run(["bash", "-c", line], capture_output=True, text=True, env=shell_env, timeout=20)
+        if r.returncode not in ((0, 28) if "/api/events" in line else (0,)):
+            fail(f"README example {line!r}: {r.returncode} {r.stderr!r}")
+        outputs.append(r.stdout)
+    if '"mask":5' not in outputs[3] or '"link":"stopped"' not in outputs[4] or "event: state" not in outputs[6] \
+            or len(json.loads(outputs[5])) != 8:
+        fail(f"README examples printed {outputs}")
+    print(f"ok: the README's {len(outputs)} curl examples run as printed against the self-signed certificate")
     plain = http.client.HTTPConnection("127.0.0.1", port, timeout=5)
     try:
         plain.request("GET", "/api/state")
