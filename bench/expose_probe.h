@@ -3,7 +3,8 @@
 // Prints the monotonic clock (ns) when a window is first shown on screen and
 // the process's peak resident memory (KiB) by then, then quits: the end mark
 // of a start-up measurement. (A parent's rusage would count its own memory
-// in, since a child starts as a copy of it.)
+// in, since a child starts as a copy of it.) With RELAIS_PROBE_STAY set the
+// window stays, for memory measured over a run.
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -40,7 +41,9 @@ public:
             }
             std::printf("shown %lld %ld\n", monotonicNs(), peakKb);
             std::fflush(stdout);
-            QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            if (!qEnvironmentVariableIsSet("RELAIS_PROBE_STAY")) {
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            }
         }
         return false;
     }

@@ -66,7 +66,7 @@ QByteArray PanelApi::stateJson() const {
     if (relays_.isRunning()) {
         const QString device = relays_.portInUse();
         port = device;
-        const QStringList devices = ports_();
+        const QStringList devices = recentPorts();
         for (int n = 1; n <= devices.size() && n <= kPortCount; ++n) {
             if (!device.isEmpty() && devices[n - 1] == device) {
                 port = QStringLiteral("COM %1").arg(n);
@@ -83,8 +83,18 @@ QByteArray PanelApi::stateJson() const {
     }));
 }
 
+QStringList PanelApi::recentPorts() const {
+    if (!portCacheAge_.isValid() || portCacheAge_.elapsed() > 5000) {
+        portCache_ = ports_();
+        portCacheAge_.start();
+    }
+    return portCache_;
+}
+
 QByteArray PanelApi::portsJson() const {
     const QStringList devices = ports_();
+    portCache_ = devices;
+    portCacheAge_.start();
     QJsonArray list;
     for (int n = 1; n <= kPortCount; ++n) {
         const QString device = devices.value(n - 1);

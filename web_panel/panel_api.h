@@ -4,7 +4,11 @@
 #include "relay_operations.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QStringList>
 #include <QString>
+
+#include <functional>
 
 namespace relais::web {
 
@@ -47,9 +51,16 @@ private:
     ApiReply startLink(const QByteArray& body);
     ApiReply state() const;
 
+    // The devices behind COM 1 to COM 8, asked again at most every few
+    // seconds: asking the system takes milliseconds, and the state names
+    // its port on every change.
+    QStringList recentPorts() const;
+
     RelayOperations& relays_;
     PortTable ports_;
     quint64 revision_ = 1;
+    mutable QStringList portCache_;
+    mutable QElapsedTimer portCacheAge_;
 };
 
 } // namespace relais::web
