@@ -290,9 +290,26 @@ try:
     r = run(app, "--port", other.device, "--hold", "--web", f"127.0.0.1:{port}", env=env, timeout=20)
     if r.returncode != 2 or len(r.stderr.strip().splitlines()) != 1 or "Port" not in r.stderr:
         fail(f"the panel's port taken: {r.returncode} {r.stderr!r}")
+    # Shutdown ends an open event stream cleanly: its last chunk, then EOF.
+    ended = []
+    def follow_to_end():
+        c = local.connect(20)
+        c.request("GET", "/api/events")
+        r = c.getresponse()
+        try:
+            r.read()
+            ended.append("clean")
+        except http.client.IncompleteRead:
+            ended.append("cut off")
+    follower = threading.Thread(target=follow_to_end)
+    follower.start()
+    time.sleep(0.5)
     if program.end() != 0:
         fail("SIGTERM did not end the program with 0")
-    print("ok: the port taken is refused; SIGTERM ends the panel's program with 0")
+    follower.join(10)
+    if ended != ["clean"]:
+        fail(f"the event stream at shutdown: {ended}")
+    print("ok: the port taken is refused; SIGTERM ends the panel's program with 0 and its streams cleanly")
 
     # 8. The password: under 8 characters refused, the file not written;
     #    then stored as a slow hash, readable by its owner only.
