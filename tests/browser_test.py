@@ -247,6 +247,17 @@ setTimeout(() => document.title = "done", 1500);
         fail(f"the foreign page switched: {before} -> {api_state()['mask']}")
     print("ok: a foreign page's fetch, no-cors requests and form post through the logged-in browser change nothing")
 
+    # A second window whose panel port is taken says so and runs on without it.
+    second = session.start("relaiskarte", [app, "--web", f"127.0.0.1:{port}"], env=env)
+    said = lambda: open(session.children[-1][2]).read()
+    wait_for(lambda: "Web-Panel: Port" in said(), lambda: f"the taken port was not told: {said()!r}")
+    time.sleep(1)
+    if second.poll() is not None:
+        fail(f"the window ended when its panel's port was taken: {second.returncode}")
+    second.terminate()
+    second.wait(10)
+    print("ok: a window whose panel port is taken says so in one line and runs on without the panel")
+
     # 7. The program goes and comes back: the page says so, offers no stale
     #    buttons, and finds it again by itself, still logged in.
     driver.get(base + "/")
