@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <openssl/pem.h>
+#include <openssl/ssl.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -79,6 +80,11 @@ public:
                 ended ? thread.join() : thread.detach();
             }
             pool->threads.clear();
+        }
+        if (!ended) {
+            // What the threads left behind use is never freed: freeing it on
+            // their way out could meet the program's own end.
+            new std::shared_ptr<void>(keep_);
         }
     }
 
@@ -533,9 +539,17 @@ void configure(Shared& shared, httplib::Server& server) {
     server.set_keep_alive_timeout(2);
     server.set_payload_max_length(kMaxBodyBytes);
     server.set_pre_routing_handler([&shared](const httplib::Request& req, httplib::Response& res) {
-        if (tRefusing) {
+        bool closing = false;
+        {
+            std::lock_guard lock(shared.stateMutex);
+            closing = shared.closing;
+        }
+        // Ending, or too many: answered at once, touching nothing else (a
+        // client still here at the program's end may be served after it).
+        if (tRefusing || closing) {
             res.set_header("Connection", "close");
-            setError(res, 503, errorText(503));
+            setError(res, 503,
+                     closing ? QStringLiteral("Das Programm endet gerade.") : errorText(503));
             return httplib::Server::HandlerResponse::Handled;
         }
         size_t headerBytes = req.method.size() + req.target.size();
@@ -584,6 +598,9 @@ void WebPanel::say(const QString& line) {
 }
 
 bool WebPanel::start() {
+    // A connection left behind at the end must not find OpenSSL torn down
+    // under it by the exit handlers.
+    OPENSSL_init_ssl(OPENSSL_INIT_NO_ATEXIT, nullptr);
     const bool loopback = isLoopback(options_.address);
     if (!loopback && !QFileInfo::exists(options_.passwordFile)) {
         say(QStringLiteral("ohne Passwort nur auf 127.0.0.1 oder ::1; zuerst relaiskarte "
@@ -726,9 +743,12 @@ void WebPanel::leave(int ms) {
         std::lock_guard lock(shared->contextMutex);
         shared->context = nullptr;
     }
-    shared->leaveBy = (ConnectionThreads::Clock::now() + std::chrono::milliseconds(ms))
-                          .time_since_epoch()
-                          .count();
+    // Idle connections notice the end within the keep-alive time; only a
+    // client stuck halfway through a request is left behind.
+    shared->leaveBy =
+        (ConnectionThreads::Clock::now() + std::chrono::milliseconds(std::max(ms, 3000)))
+            .time_since_epoch()
+            .count();
     shared->server->stop();
     listener_.join();
     std::lock_guard lock(shared->authMutex);
