@@ -28,7 +28,7 @@ BUILD = os.path.abspath(sys.argv[1])
 BENCH = "--bench" in sys.argv
 EXE = os.path.join(BUILD, "app", "relaiskarte.exe")
 TWIN = os.path.join(BUILD, "app", "relaiskarte.com")
-UNIT_TESTS = ["test_logic", "test_parsing", "test_windows_serial", "test_windows_shutdown"]
+UNIT_TESTS = ["test_logic", "test_parsing", "test_windows_serial", "test_windows_shutdown", "test_windows_pipe"]
 WINDOW_TITLE = "Relaiskarte 16 von Korvander"
 
 failures = []
@@ -253,11 +253,11 @@ def command_line(wine, line):
     wine.server("-k")
     wine.server("-w")
 
-    # No D-Bus on Windows: --relays alone says so in one German line, exit 2.
+    # No window running: --relays alone says so in the Linux line, exit 2.
     result = wine.run(TWIN, "--relays", "5")
     out, err = text(result)
-    check(result.returncode == 2 and len(err.strip().splitlines()) == 1 and "--port" in err,
-          "--relays without --port: one line, exit 2", f"exit {result.returncode}: {err!r}")
+    check(result.returncode == 2 and err.strip() == "Kein Relaiskarte-Fenster läuft; ohne Fenster --port angeben.",
+          "--relays without --port and no window: the Linux line, exit 2", f"exit {result.returncode}: {err!r}")
 
     # --mqtt is not in this build: one line, exit 2, not ignored.
     result = wine.run(TWIN, "--port", "COM 1", "--hold", "--mqtt", "mqtt://127.0.0.1:1")
@@ -415,6 +415,14 @@ def window_on_the_wire(display, wine, shots):
     after = line.chunks_since(time.monotonic() - 0.3)
     check(bool(after) and all(d == b"32771" for _, d in after), "relay 16 switched on: 32771 on the wire",
           repr(after[-3:]))
+
+    # A script reaches the running window through this user's named pipe.
+    result = wine.run(TWIN, "--relays", "3")
+    time.sleep(0.5)
+    after = line.chunks_since(time.monotonic() - 0.3)
+    check(result.returncode == 0 and bool(after) and all(d == b"00004" for _, d in after),
+          "--relays 3 from a second program reaches the running window: 00004 on the wire",
+          f"exit {result.returncode}, {after[-3:]!r}")
     display.screenshot(os.path.join(shots, "running.png"))
 
     # The cable pulled: "unterbrochen" in a box, the link stopped, the CPU idle.

@@ -1,0 +1,81 @@
+// The channel scripts use to reach the running window on Windows: what a
+// request line does to the relays, and a script talking to a window over
+// the real pipe.
+
+#include "pipe_channel.h"
+
+#include <QTest>
+
+#include <thread>
+
+using namespace relais;
+
+namespace {
+
+struct Relays : RelayOperations {
+    quint16 mask = 7;
+    void setRelay(int, bool) override {}
+    void setRelays(quint16 m) override { mask = m; }
+    quint16 relays() const override { return mask; }
+    bool isRunning() const override { return false; }
+    QString portInUse() const override { return {}; }
+    void startOn(const PortSpec&) override {}
+    std::optional<PortSpec> knownPort() const override { return std::nullopt; }
+    void stop() override {}
+    void watch(QObject*, std::function<void()>) override {}
+};
+
+} // namespace
+
+class TestWindowsPipe : public QObject {
+    Q_OBJECT
+
+private slots:
+    void requests_data() {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("mask");
+        QTest::newRow("a pattern") << QByteArray("relays 4\n") << QByteArray("ok\n") << 4;
+        QTest::newRow("all on") << QByteArray("relays 65535\r\n") << QByteArray("ok\n") << 65535;
+        QTest::newRow("all off") << QByteArray("relays 0\n") << QByteArray("ok\n") << 0;
+        QTest::newRow("too big") << QByteArray("relays 65536\n")
+                                 << QByteArray("error Maske 65536 außerhalb von 0 bis 65535\n")
+                                 << 7;
+        QTest::newRow("negative") << QByteArray("relays -1\n")
+                                  << QByteArray("error Maske -1 außerhalb von 0 bis 65535\n") << 7;
+        QTest::newRow("no number") << QByteArray("relays\n")
+                                   << QByteArray("error Unbekannte Anfrage\n") << 7;
+        QTest::newRow("unknown") << QByteArray("start COM1\n")
+                                 << QByteArray("error Unbekannte Anfrage\n") << 7;
+    }
+    void requests() {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, mask);
+        Relays relays;
+        QCOMPARE(pipe::answerRequest(line, relays), answer);
+        QCOMPARE(int(relays.mask), mask);
+    }
+
+    // Without a window, nobody answers; with one, the pattern arrives, and a
+    // second window does not take the channel from the first.
+    void overThePipe() {
+        QString error;
+        QCOMPARE(pipe::setRelaysInRunningWindow(3, error), pipe::SendResult::NoWindow);
+        Relays first, second;
+        pipe::PipeServer window(first);
+        QVERIFY(window.listen());
+        pipe::PipeServer another(second);
+        QVERIFY(!another.listen());
+        pipe::SendResult result = pipe::SendResult::Failed;
+        // The client waits on the pipe; the server answers from the event loop.
+        std::thread script([&] { result = pipe::setRelaysInRunningWindow(3, error); });
+        QTRY_COMPARE(int(first.mask), 3);
+        script.join();
+        QCOMPARE(result, pipe::SendResult::Done);
+        QCOMPARE(int(second.mask), 7);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWindowsPipe)
+#include "test_windows_pipe.moc"

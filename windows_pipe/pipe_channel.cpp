@@ -1,0 +1,86 @@
+#include "pipe_channel.h"
+
+#include <QLocalSocket>
+#include <QTimer>
+
+namespace relais::pipe {
+
+namespace {
+constexpr int kMaxLine = 64;
+constexpr int kPatienceMs = 5000;
+} // namespace
+
+QByteArray answerRequest(const QByteArray& line, RelayOperations& relays) {
+    const QList<QByteArray> words = line.trimmed().split(' ');
+    if (words.size() != 2 || words[0] != "relays") {
+        return "error Unbekannte Anfrage\n";
+    }
+    bool ok = false;
+    const uint mask = words[1].toUInt(&ok);
+    if (!ok || mask > 0xFFFFu) {
+        return "error Maske " + words[1].left(16) + " außerhalb von 0 bis 65535\n";
+    }
+    relays.setRelays(quint16(mask));
+    return "ok\n";
+}
+
+PipeServer::PipeServer(RelayOperations& relays, QObject* parent)
+    : QObject(parent), relays_(relays) {
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    connect(&server_, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* client = server_.nextPendingConnection()) {
+            serve(client);
+        }
+    });
+}
+
+bool PipeServer::listen() {
+    // Windows lets a second server open more instances of a pipe that has
+    // one already; the first window keeps the channel.
+    QLocalSocket probe;
+    probe.connectToServer(channelName());
+    if (probe.waitForConnected(200)) {
+        probe.abort();
+        return false;
+    }
+    return server_.listen(channelName());
+}
+
+void PipeServer::serve(QLocalSocket* client) {
+    // A client that says nothing, or too much, is let go: the window never
+    // waits on a script.
+    QTimer::singleShot(kPatienceMs, client, &QLocalSocket::abort);
+    connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+    connect(client, &QLocalSocket::readyRead, client, [this, client] {
+        if (!client->canReadLine()) {
+            if (client->bytesAvailable() > kMaxLine) {
+                client->abort();
+            }
+            return;
+        }
+        client->write(answerRequest(client->readLine(kMaxLine + 1), relays_));
+        client->disconnectFromServer();
+    });
+}
+
+SendResult setRelaysInRunningWindow(quint16 mask, QString& error) {
+    QLocalSocket socket;
+    socket.connectToServer(channelName());
+    if (!socket.waitForConnected(kPatienceMs)) {
+        return SendResult::NoWindow;
+    }
+    socket.write("relays " + QByteArray::number(mask) + '\n');
+    QByteArray answer;
+    while (!answer.contains('\n') && socket.waitForReadyRead(kPatienceMs)) {
+        answer += socket.readAll();
+    }
+    answer = answer.trimmed();
+    if (answer == "ok") {
+        return SendResult::Done;
+    }
+    error = answer.startsWith("error ") ? QString::fromUtf8(answer.mid(6))
+                                        : QStringLiteral("Das Fenster antwortet nicht.");
+    return SendResult::Failed;
+}
+
+} // namespace relais::pipe
