@@ -1,5 +1,6 @@
 #include "bridge_options.h"
 
+#include "file_privacy.h"
 #include "mqtt_topics.h"
 
 #include <QFile>
@@ -30,9 +31,7 @@ std::optional<QString> readCredentials(const QString& path, BridgeOptions& optio
     if (!file.open(QIODevice::ReadOnly)) {
         return QStringLiteral("Zugangsdaten »%1« nicht lesbar: %2").arg(path, file.errorString());
     }
-    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::ReadOther |
-                                            QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (file.permissions() & others) {
+    if (othersMayRead(path)) {
         return QStringLiteral("Zugangsdaten »%1« sind für andere lesbar; nur der Eigentümer darf "
                               "sie lesen (chmod 600).")
             .arg(path);

@@ -2,6 +2,7 @@
 
 #include "link_control.h"
 #include "messages.h"
+#include "system_trust.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -46,11 +47,12 @@ std::optional<QString> configureClient(mosquitto* mosq, const BridgeOptions& opt
         mosquitto_username_pw_set(mosq, options.user.toUtf8().constData(),
                                   options.password.toUtf8().constData());
     }
+    if (options.tls && options.caFile.isEmpty()) {
+        return trustSystemCertificates(mosq, options.host);
+    }
     if (options.tls) {
         const QByteArray ca = options.caFile.toLocal8Bit();
-        const int rc =
-            mosquitto_tls_set(mosq, ca.isEmpty() ? nullptr : ca.constData(),
-                              ca.isEmpty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        const int rc = mosquitto_tls_set(mosq, ca.constData(), nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             return QStringLiteral("MQTT: TLS nicht einzurichten (%1): %2")
                 .arg(options.caFile, QString::fromUtf8(mosquitto_strerror(rc)));

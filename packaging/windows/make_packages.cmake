@@ -10,6 +10,11 @@ if(NOT IS_DIRECTORY "${QT_LICENSES}/Qt")
   message(FATAL_ERROR "Qt's licence texts missing in '${QT_LICENSES}' (set RELAIS_QT_LICENSES)")
 endif()
 file(COPY ${QT_LICENSES}/Qt DESTINATION ${stage}/Lizenzen)
+# OpenSSL (Apache 2.0) and libmosquitto (EPL 2.0 or, as taken here, EDL 1.0),
+# linked in for the broker.
+if(IS_DIRECTORY "${DEPS_LICENSES}")
+  file(COPY ${DEPS_LICENSES}/ DESTINATION ${stage}/Lizenzen/MQTT)
+endif()
 # The runtime parts MinGW links into the exe: GCC's (libstdc++, libgcc,
 # under the GCC Runtime Library Exception) and MinGW-w64's (CRT, winpthreads).
 file(COPY_FILE /usr/share/doc/gcc-mingw-w64-base/copyright ${stage}/Lizenzen/MinGW/GCC-Laufzeit.txt)

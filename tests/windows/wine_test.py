@@ -22,7 +22,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from harness import Session, Unit as Line  # noqa: E402  (refuses to run where a real serial port is visible)
+from harness import Broker, Session, Unit as Line  # noqa: E402  (refuses to run where a real serial port is visible)
 
 BUILD = os.path.abspath(sys.argv[1])
 BENCH = "--bench" in sys.argv
@@ -259,11 +259,80 @@ def command_line(wine, line):
     check(result.returncode == 2 and err.strip() == "Kein Relaiskarte-Fenster läuft; ohne Fenster --port angeben.",
           "--relays without --port and no window: the Linux line, exit 2", f"exit {result.returncode}: {err!r}")
 
-    # --mqtt is not in this build: one line, exit 2, not ignored.
-    result = wine.run(TWIN, "--port", "COM 1", "--hold", "--mqtt", "mqtt://127.0.0.1:1")
-    out, err = text(result)
-    check(result.returncode == 2 and "MQTT" in err, "--mqtt refused in one line, exit 2",
-          f"exit {result.returncode}: {err!r}")
+
+def mqtt_under_wine(wine):
+    """--hold --mqtt against a mosquitto of the test's own on 127.0.0.1."""
+    session = Session("wine-mqtt-")
+    work = session.work
+    os.chmod(work, 0o755)  # mosquitto started as root reads as the user "mosquitto"
+    try:
+        broker = Broker(session)
+        line = Line()
+        wine.link_com1(line)
+        url = f"mqtt://127.0.0.1:{broker.port}"
+        status = lambda name: broker.sub(f"relaiskarte/{name}/status", seconds=1).get(f"relaiskarte/{name}/status")
+
+        program = wine.start(TWIN, "--port", "COM 1", "--hold", "--mqtt", url, "--mqtt-name", "wine")
+        online = wait_for(lambda: status("wine") == "online", 40, 0.5)
+        check(bool(online), "--hold --mqtt under Wine: online on the broker", output_of(program)[-400:])
+        relay3 = broker.sub("relaiskarte/wine/relay/3").get("relaiskarte/wine/relay/3")
+        check(relay3 == "OFF", "the relays' states are retained on the broker", repr(relay3))
+        broker.pub("relaiskarte/wine/relay/3/set", "ON")
+        arrived = wait_for(lambda: line.data().endswith(b"00004"), 10)
+        check(bool(arrived), "a command from the broker reaches the wire: 00004", repr(line.data()[-20:]))
+        wine.server("-k")  # killed, not ended: the broker tells the will
+        gone = wait_for(lambda: status("wine") == "offline", 20, 0.5)
+        check(bool(gone), "killed, the program is offline on the broker (its will)")
+        line.close()
+
+        # mqtts:// against a CA of the test's own, named with --mqtt-cafile.
+        run = lambda *cmd: subprocess.run(cmd, check=True, capture_output=True)
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test-CA",
+            "-keyout", f"{work}/ca.key", "-out", f"{work}/ca.pem")
+        run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
+            "-keyout", f"{work}/server.key", "-out", f"{work}/server.csr")
+        with open(f"{work}/san.ext", "w") as f:
+            f.write("subjectAltName=IP:127.0.0.1\n")
+        run("openssl", "x509", "-req", "-in", f"{work}/server.csr", "-CA", f"{work}/ca.pem", "-CAkey",
+            f"{work}/ca.key", "-CAcreateserial", "-days", "2", "-extfile", f"{work}/san.ext", "-out",
+            f"{work}/server.pem")
+        os.chmod(f"{work}/server.key", 0o644)  # a key made for this test alone
+        secure = Broker(session, f"certfile {work}/server.pem\nkeyfile {work}/server.key", tls=True)
+        line = Line()
+        wine.link_com1(line)
+        program = wine.start(TWIN, "--port", "COM 1", "--hold", "--mqtt", f"mqtts://127.0.0.1:{secure.port}",
+                             "--mqtt-cafile", windows_path(f"{work}/ca.pem"), "--mqtt-name", "secure")
+        status = lambda name: secure.sub(f"relaiskarte/{name}/status", seconds=1).get(f"relaiskarte/{name}/status")
+        check(bool(wait_for(lambda: status("secure") == "online", 40, 0.5)),
+              "mqtts:// with --mqtt-cafile under Wine: online", output_of(program)[-400:])
+        wine.server("-k")
+        line.close()
+
+        # Credentials: a file others may read is refused, one for its owner alone taken.
+        for mode, refused in ((0o644, True), (0o600, False)):
+            path = f"{work}/login-{mode:o}"
+            with open(path, "w") as f:
+                f.write("relais\ngeheim\n")
+            os.chmod(path, mode)
+            line = Line()
+            wine.link_com1(line)
+            program = wine.start(TWIN, "--port", "COM 1", "--hold", "--mqtt", url, "--mqtt-name", f"login{mode:o}",
+                                 "--mqtt-credentials", windows_path(path))
+            if refused:
+                code = wait_or_kill(program, 30)
+                check(code == 2 and "lesbar" in output_of(program),
+                      "a credentials file others may read (0644) is refused", f"exit {code}: {output_of(program)!r}")
+            else:
+                check(bool(wait_for(lambda: status_of(broker, f"login{mode:o}") == "online", 40, 0.5)),
+                      "a credentials file only its owner may read (0600) is taken", output_of(program)[-400:])
+                wine.server("-k")
+            line.close()
+    finally:
+        session.stop()
+
+
+def status_of(broker, name):
+    return broker.sub(f"relaiskarte/{name}/status", seconds=1).get(f"relaiskarte/{name}/status")
 
 
 def tick_figures(times):
@@ -573,6 +642,7 @@ def main():
         command_line(wine, line)
         line.close()
         hold_and_signals(wine)
+        mqtt_under_wine(wine)
         window_on_the_wire(display, wine, shots)
         session_end(display, wine)
         if BENCH:
