@@ -1,16 +1,11 @@
-// The features linked into the one Windows exe; the web panel is not in it
-// yet and is refused with one line.
+// The broker bridge and the web panel linked into the one Windows exe.
 
 #include "feature_modules.h"
 
 #include "mqtt_entry.h"
+#include "web_entry.h"
 
 namespace relais {
-
-namespace {
-const QString kNoWebPanel =
-    QStringLiteral("Web-Panel: in dieser Ausgabe von relaiskarte nicht enthalten.");
-}
 
 QFunctionPointer moduleEntry(const QString&, const char*, QString& error) {
     error = QStringLiteral("keine Module in dieser Ausgabe");
@@ -26,15 +21,13 @@ bool forgetCard(const mqtt::BridgeOptions& options, QTextStream& log) {
     return relaiskarteForgetCard(options, log);
 }
 
-std::unique_ptr<RemoteAccess> openWebPanel(RelayOperations&, const web::PanelOptions&,
-                                           QTextStream& log) {
-    log << kNoWebPanel << Qt::endl;
-    return nullptr;
+std::unique_ptr<RemoteAccess> openWebPanel(RelayOperations& relays,
+                                           const web::PanelOptions& options, QTextStream& log) {
+    return std::unique_ptr<RemoteAccess>(relaiskarteOpenWebPanel(relays, options, log));
 }
 
-int runWebCommand(const web::StoreCommand&, QTextStream&, QTextStream& err) {
-    err << kNoWebPanel << Qt::endl;
-    return 2;
+int runWebCommand(const web::StoreCommand& command, QTextStream& out, QTextStream& err) {
+    return relaiskarteRunWebCommand(command, out, err);
 }
 
 } // namespace relais

@@ -100,6 +100,14 @@ std::optional<QString> makeSelfSigned(const QString& certFile, const QString& ke
     return writePrivateFile(certFile, certPem);
 }
 
+QStringList hostNames() {
+    QStringList names{QSysInfo::machineHostName()};
+    names << QStringLiteral("localhost");
+    names.removeAll(QString());
+    names.removeDuplicates();
+    return names;
+}
+
 QString fingerprint(const QString& certFile, QString& error) {
     QFile file(certFile);
     if (!file.open(QIODevice::ReadOnly)) {

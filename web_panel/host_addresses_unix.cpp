@@ -1,8 +1,6 @@
-// This machine's name and addresses, from the system's interface list.
+// This machine's addresses, from the system's interface list.
 
 #include "certificate.h"
-
-#include <QSysInfo>
 
 #include <ifaddrs.h>
 #include <netdb.h>
@@ -10,14 +8,6 @@
 #include <sys/socket.h>
 
 namespace relais::web {
-
-QStringList hostNames() {
-    QStringList names{QSysInfo::machineHostName()};
-    names << QStringLiteral("localhost");
-    names.removeAll(QString());
-    names.removeDuplicates();
-    return names;
-}
 
 QStringList hostAddresses() {
     QStringList addresses;

@@ -11,8 +11,6 @@
 
 #include <filesystem>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace relais::web {
 
@@ -64,20 +62,14 @@ std::optional<QString> writePrivateFile(const QString& path, const QByteArray& d
         return QStringLiteral("»%1« kann nicht geschrieben werden: %2")
             .arg(path, file.errorString());
     }
-    ::fsync(file.handle());
-    struct stat folder {};
-    if (::geteuid() == 0 &&
-        ::stat(QFile::encodeName(info.absolutePath()).constData(), &folder) == 0 &&
-        folder.st_uid != 0) {
-        if (::fchown(file.handle(), folder.st_uid, folder.st_gid) != 0) {
-            file.remove();
-            return QStringLiteral("»%1« kann nicht übergeben werden.").arg(path);
-        }
+    if (const auto error = settlePrivateFile(file, info.absolutePath())) {
+        file.remove();
+        return error;
     }
     file.close();
     std::error_code error;
-    std::filesystem::rename(QFile::encodeName(temporary).toStdString(),
-                            QFile::encodeName(path).toStdString(), error);
+    std::filesystem::rename(std::filesystem::path(temporary.toStdU16String()),
+                            std::filesystem::path(path.toStdU16String()), error);
     if (error) {
         QFile::remove(temporary);
         return QStringLiteral("»%1« kann nicht geschrieben werden: %2")

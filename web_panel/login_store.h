@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,8 @@ namespace relais::web {
 // (the service's state folder, written by root), the file is given to
 // that user. An error text on failure.
 std::optional<QString> writePrivateFile(const QString& path, const QByteArray& data);
+// The platform's part of that, before the file replaces the old one.
+std::optional<QString> settlePrivateFile(QFile& file, const QString& folder);
 
 // A password as stored: scrypt (N=2^15, r=8, p=1; 32 MiB, a tenth of a
 // second) with a random salt, in one line "scrypt$15$8$1$<salt>$<hash>".

@@ -1,7 +1,6 @@
 #include "secret_input.h"
 
 #include <cstdio>
-#include <string>
 
 #include <termios.h>
 #include <unistd.h>
@@ -23,26 +22,12 @@ std::optional<QByteArray> readSecretLine(const QString& prompt) {
         quiet.c_lflag &= ~tcflag_t(ECHO);
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
-    std::string line;
-    bool any = false;
-    for (int c; (c = fgetc(stdin)) != EOF;) {
-        any = true;
-        if (c == '\n') {
-            break;
-        }
-        line.push_back(char(c));
-    }
+    const auto line = readInputLine();
     if (terminal) {
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         fputs("\n", stderr);
     }
-    if (!any) {
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return QByteArray::fromStdString(line);
+    return line;
 }
 
 } // namespace relais::web

@@ -22,6 +22,9 @@
 #include <map>
 #include <mutex>
 
+// The page, compiled in; linked statically (Windows) its resources need asking for.
+static void loadPage() { Q_INIT_RESOURCE(web_page); }
+
 namespace relais::web {
 
 namespace {
@@ -587,7 +590,9 @@ void configure(Shared& shared, httplib::Server& server) {
 
 WebPanel::WebPanel(RelayOperations& relays, PanelOptions options, QTextStream& log, QObject* parent)
     : QObject(parent), relays_(relays), options_(std::move(options)), log_(log),
-      api_(relays, [] { return SystemPortResolver::devicesInComOrder(); }) {}
+      api_(relays, [] { return SystemPortResolver::devicesInComOrder(); }) {
+    loadPage();
+}
 
 WebPanel::~WebPanel() {
     leave(1000);

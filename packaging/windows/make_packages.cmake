@@ -3,7 +3,7 @@
 set(name relaiskarte-${VERSION}-windows-x64)
 set(stage ${WORK}/${name})
 file(REMOVE_RECURSE ${stage})
-file(MAKE_DIRECTORY ${stage}/Lizenzen/MinGW ${DIST})
+file(MAKE_DIRECTORY ${stage}/Lizenzen/MinGW ${stage}/Lizenzen/Web ${DIST})
 file(COPY ${PROGRAM} ${CONSOLE_TWIN} ${README} DESTINATION ${stage})
 file(COPY_FILE ${LICENSE} ${stage}/LICENSE.txt)
 if(NOT IS_DIRECTORY "${QT_LICENSES}/Qt")
@@ -12,9 +12,8 @@ endif()
 file(COPY ${QT_LICENSES}/Qt DESTINATION ${stage}/Lizenzen)
 # OpenSSL (Apache 2.0) and libmosquitto (EPL 2.0 or, as taken here, EDL 1.0),
 # linked in for the broker.
-if(IS_DIRECTORY "${DEPS_LICENSES}")
-  file(COPY ${DEPS_LICENSES}/ DESTINATION ${stage}/Lizenzen/MQTT)
-endif()
+file(COPY ${DEPS_LICENSES}/ DESTINATION ${stage}/Lizenzen/MQTT)
+file(COPY_FILE ${HTTPLIB_LICENSE} ${stage}/Lizenzen/Web/cpp-httplib.txt)
 # The runtime parts MinGW links into the exe: GCC's (libstdc++, libgcc,
 # under the GCC Runtime Library Exception) and MinGW-w64's (CRT, winpthreads).
 file(COPY_FILE /usr/share/doc/gcc-mingw-w64-base/copyright ${stage}/Lizenzen/MinGW/GCC-Laufzeit.txt)

@@ -275,6 +275,7 @@ def mqtt_under_wine(wine):
         program = wine.start(TWIN, "--port", "COM 1", "--hold", "--mqtt", url, "--mqtt-name", "wine")
         online = wait_for(lambda: status("wine") == "online", 40, 0.5)
         check(bool(online), "--hold --mqtt under Wine: online on the broker", output_of(program)[-400:])
+        figure(f"relaiskarte.exe --hold --mqtt (connected), resident under Wine: {resident_mib():.1f} MiB")
         relay3 = broker.sub("relaiskarte/wine/relay/3").get("relaiskarte/wine/relay/3")
         check(relay3 == "OFF", "the relays' states are retained on the broker", repr(relay3))
         broker.pub("relaiskarte/wine/relay/3/set", "ON")
@@ -329,6 +330,82 @@ def mqtt_under_wine(wine):
             line.close()
     finally:
         session.stop()
+
+
+def resident_mib():
+    """Resident memory of the running relaiskarte.exe, in MiB."""
+    total = 0
+    for pid in program_pids():
+        try:
+            with open(f"/proc/{pid}/status") as f:
+                total += next(int(l.split()[1]) for l in f if l.startswith("VmRSS"))
+        except (OSError, StopIteration):
+            pass
+    return total / 1024
+
+
+def web_under_wine(wine):
+    """The web panel of --hold, asked from Linux over 127.0.0.1."""
+    import http.client, json
+    line = Line()
+    wine.link_com1(line)
+    port = free_port()
+    program = wine.start(TWIN, "--port", "COM 1", "--hold", "--web", f"127.0.0.1:{port}")
+    def ask(method, path, body=None):
+        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        c.request(method, path, body=None if body is None else json.dumps(body),
+                  headers={"Content-Type": "application/json"} if body is not None else {})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r.status, data
+    def up():
+        try:
+            return ask("GET", "/api/state")[0] == 200
+        except OSError:
+            return False
+    if not check(bool(wait_for(up, 40, 0.5)), "--hold --web under Wine: the panel answers",
+                 output_of(program)[-400:]):
+        wait_or_kill(program, 1)
+        return
+    stream = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+    stream.request("GET", "/api/events")
+    events = stream.getresponse()
+    first = events.readline()
+    status, body = ask("PUT", "/api/relays/3", {"on": True})
+    check(status == 200 and json.loads(body)["mask"] == 4, "PUT /api/relays/3 under Wine answers the new state",
+          f"{status} {body[:80]!r}")
+    check(bool(wait_for(lambda: line.data().endswith(b"00004"), 10)), "the panel's change reaches the wire: 00004",
+          repr(line.data()[-20:]))
+    seen = b""
+    for _ in range(20):  # bounded: the stream sends the change within a few lines
+        chunk = events.readline()
+        seen += chunk
+        if not chunk or b'"mask":4' in chunk:
+            break
+    check(first.startswith(b"event: state") and b'"mask":4' in seen,
+          "the event stream under Wine: the state at once, then the change", repr(seen[:200]))
+    stream.close()
+    figure(f"relaiskarte.exe --hold --web (idle), resident under Wine: {resident_mib():.1f} MiB")
+    os.killpg(program.pid, signal.SIGINT)
+    wait_or_kill(program, 20)
+    line.close()
+
+    # The password from a pipe, stored as a hash; the certificate's fingerprint.
+    result = subprocess.run(["wine", TWIN, "--set-web-password"], input=b"Pumpe-im-Keller-7\n",
+                            env=wine.env, capture_output=True, timeout=60)
+    check(result.returncode == 0, "--set-web-password from a pipe under Wine", text(result)[1])
+    result = wine.run(TWIN, "--web-fingerprint")
+    out, err = text(result)
+    check(result.returncode == 0 and re.fullmatch(r"([0-9A-F]{2}:){31}[0-9A-F]{2}", out.strip()) is not None,
+          "--web-fingerprint under Wine prints the SHA-256 of a new certificate", f"{out!r} {err!r}")
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def status_of(broker, name):
@@ -643,6 +720,7 @@ def main():
         line.close()
         hold_and_signals(wine)
         mqtt_under_wine(wine)
+        web_under_wine(wine)
         window_on_the_wire(display, wine, shots)
         session_end(display, wine)
         if BENCH:
