@@ -430,6 +430,7 @@ def hold_and_signals(wine):
     process = wine.start(TWIN, "--port", "COM 1", "--relays", "1,2,3,4", "--hold")
     started = wait_for(lambda: len(line.data()) >= 15, 20)
     check(bool(started), "--hold sends frames")
+    figure(f"relaiskarte.exe --hold (no broker, no panel), resident under Wine: {resident_mib():.1f} MiB")
     check(line.settings(), "9600 8N1 on the line while --hold runs")
     check(set(re.findall(rb".{5}", line.data())) == {b"00015"}, "--hold frames are exactly 00015",
           repr(line.data()[:40]))
