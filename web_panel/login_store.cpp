@@ -11,7 +11,6 @@
 
 #include <filesystem>
 
-
 namespace relais::web {
 
 namespace {

@@ -5,8 +5,8 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 

@@ -23,7 +23,9 @@
 #include <mutex>
 
 // The page, compiled in; linked statically (Windows) its resources need asking for.
-static void loadPage() { Q_INIT_RESOURCE(web_page); }
+static void loadPage() {
+    Q_INIT_RESOURCE(web_page);
+}
 
 namespace relais::web {
 

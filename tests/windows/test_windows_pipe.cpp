@@ -43,8 +43,8 @@ private slots:
                                  << 7;
         QTest::newRow("negative") << QByteArray("relays -1\n")
                                   << QByteArray("error Maske -1 außerhalb von 0 bis 65535\n") << 7;
-        QTest::newRow("no number") << QByteArray("relays\n")
-                                   << QByteArray("error Unbekannte Anfrage\n") << 7;
+        QTest::newRow("no number")
+            << QByteArray("relays\n") << QByteArray("error Unbekannte Anfrage\n") << 7;
         QTest::newRow("unknown") << QByteArray("start COM1\n")
                                  << QByteArray("error Unbekannte Anfrage\n") << 7;
     }
