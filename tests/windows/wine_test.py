@@ -307,6 +307,33 @@ def mqtt_under_wine(wine):
         check(bool(wait_for(lambda: status("secure") == "online", 40, 0.5)),
               "mqtts:// with --mqtt-cafile under Wine: online", output_of(program)[-400:])
         wine.server("-k")
+
+        # Without --mqtt-cafile: the certificates Windows trusts. Wine's store
+        # takes the system's bundle, here (in this test's own mount
+        # namespace) with the test's CA added; without it, refused.
+        bundle = "/etc/ssl/certs/ca-certificates.crt"
+        for trusted in (False, True):
+            if trusted:
+                with open(bundle) as f, open(f"{work}/ca.pem") as ca, open(f"{work}/bundle.crt", "w") as out:
+                    out.write(f.read() + ca.read())
+                if subprocess.run(["mount", "--bind", f"{work}/bundle.crt", bundle]).returncode != 0:
+                    check(False, "the test's CA in the system bundle (mount --bind in the test's namespace)")
+                    break
+            wine.server("-k")
+            wine.server("-w")
+            name = "store" if trusted else "nostore"
+            program = wine.start(TWIN, "--port", "COM 1", "--hold", "--mqtt",
+                                 f"mqtts://127.0.0.1:{secure.port}", "--mqtt-name", name)
+            if trusted:
+                check(bool(wait_for(lambda: status(name) == "online", 40, 0.5)),
+                      "mqtts:// without --mqtt-cafile: verified against the certificates Windows trusts",
+                      output_of(program)[-400:])
+                subprocess.run(["umount", bundle])
+            else:
+                refused = wait_for(lambda: "TLS" in output_of(program), 40, 0.5)
+                check(bool(refused) and status(name) != "online",
+                      "mqtts:// to a broker whose CA Windows does not trust is refused", output_of(program)[-400:])
+            wine.server("-k")
         line.close()
 
         # Credentials: a file others may read is refused, one for its owner alone taken.
