@@ -147,8 +147,9 @@ try:
     program = Program("--port", unit.device, "--hold", "--web", f"127.0.0.1:{port}")
     local = Client(port)
     panel_up(local)
-    if f"http://127.0.0.1:{port}/" not in program.said():
-        fail(f"the address is not on standard error: {program.said()!r}")
+    # (The port takes connections from the moment it is bound; the line follows.)
+    wait_for(lambda: f"http://127.0.0.1:{port}/" in program.said(),
+             lambda: f"the address is not on standard error: {program.said()!r}")
     with open(f"/proc/{program.process.pid}/maps") as f:
         maps = f.read()
     if "libcpp-httplib" not in maps or "libmosquitto" in maps:
