@@ -266,6 +266,21 @@ class Broker:
                                                       *(["-r"] if retain else []))], check=True)
 
 
+def test_certificates(work):
+    """A CA of the test's own (work/ca.pem) and a server certificate it signed
+    for 127.0.0.1 (work/server.pem, work/server.key, readable by the broker)."""
+    make = lambda *cmd: subprocess.run(["openssl", *cmd], check=True, capture_output=True)
+    new_key = ["-newkey", "rsa:2048", "-nodes"]
+    make("req", "-x509", *new_key, "-days", "2", "-subj", "/CN=Test-CA",
+         "-keyout", f"{work}/ca.key", "-out", f"{work}/ca.pem")
+    make("req", *new_key, "-subj", "/CN=127.0.0.1", "-keyout", f"{work}/server.key", "-out", f"{work}/server.csr")
+    with open(f"{work}/san.ext", "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\n")
+    make("x509", "-req", "-in", f"{work}/server.csr", "-CA", f"{work}/ca.pem", "-CAkey", f"{work}/ca.key",
+         "-CAcreateserial", "-days", "2", "-extfile", f"{work}/san.ext", "-out", f"{work}/server.pem")
+    os.chmod(f"{work}/server.key", 0o644)  # a key made for this test alone
+
+
 def need(*tools):
     for tool in tools:
         if not shutil.which(tool):

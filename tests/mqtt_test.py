@@ -7,7 +7,7 @@ is bounded. Exit 77: skipped. Usage: mqtt_test.py RELAISKARTE"""
 
 import json, os, signal, subprocess, sys, time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Broker as SessionBroker, Session, Unit as SessionUnit, need
+from harness import Broker as SessionBroker, Session, Unit as SessionUnit, need, test_certificates
 
 app = os.path.abspath(sys.argv[1])
 need("mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd", "openssl", "Xvfb", "xdotool", "xwininfo")
@@ -223,17 +223,7 @@ right.end()
 print("ok: credentials: a readable file refused, a wrong password told once, the right one taken")
 
 # 8. TLS: verified against our CA; refused against the system's, once.
-run = lambda *cmd: subprocess.run(cmd, check=True, capture_output=True)
-run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test-CA",
-    "-keyout", f"{work}/ca.key", "-out", f"{work}/ca.pem")
-run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
-    "-keyout", f"{work}/server.key", "-out", f"{work}/server.csr")
-with open(f"{work}/san.ext", "w") as f:
-    f.write("subjectAltName=IP:127.0.0.1\n")
-run("openssl", "x509", "-req", "-in", f"{work}/server.csr", "-CA", f"{work}/ca.pem", "-CAkey",
-    f"{work}/ca.key", "-CAcreateserial", "-days", "2", "-extfile", f"{work}/san.ext", "-out",
-    f"{work}/server.pem")
-os.chmod(f"{work}/server.key", 0o644)  # a key made for this test alone
+test_certificates(work)
 secure = Broker(f"certfile {work}/server.pem\nkeyfile {work}/server.key", tls=True)
 tls_url = f"mqtts://127.0.0.1:{secure.port}"  # the certificate names the address
 trusted = Program("--port", unit.device, "--hold", "--mqtt", tls_url, "--mqtt-cafile", f"{work}/ca.pem",

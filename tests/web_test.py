@@ -8,7 +8,7 @@ Usage: web_test.py RELAISKARTE"""
 
 import http.client, json, os, signal, socket, ssl, subprocess, sys, threading, time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, Unit as SessionUnit, free_port, need, run
+from harness import Session, Unit as SessionUnit, free_port, need, run, test_certificates
 
 app = os.path.abspath(sys.argv[1])
 need("openssl")
@@ -328,16 +328,7 @@ try:
     # 9. TLS with a test CA: cookie sessions, the Origin, tokens, lock-out.
     ca = f"{work}/ca"
     os.makedirs(ca)
-    for cmd in (["req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-days", "2",
-                 "-subj", "/CN=Test-CA", "-keyout", f"{ca}/ca.key", "-out", f"{ca}/ca.pem"],
-                ["req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes", "-subj", "/CN=127.0.0.1",
-                 "-keyout", f"{ca}/server.key", "-out", f"{ca}/server.csr"],
-                ["x509", "-req", "-in", f"{ca}/server.csr", "-CA", f"{ca}/ca.pem", "-CAkey", f"{ca}/ca.key",
-                 "-CAcreateserial", "-days", "2", "-out", f"{ca}/server.pem", "-extfile", f"{ca}/ext"]):
-        with open(f"{ca}/ext", "w") as f:
-            f.write("subjectAltName=IP:127.0.0.1\n")
-        if run("openssl", *cmd).returncode:
-            fail(f"openssl {cmd[0]} failed")
+    test_certificates(ca)
     trust = ssl.create_default_context(cafile=f"{ca}/ca.pem")
     port = free_port()
     program = Program("--port", unit.device, "--hold", "--web", f"127.0.0.1:{port}",

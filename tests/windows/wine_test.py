@@ -22,7 +22,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from harness import Broker, Session, Unit as Line  # noqa: E402  (refuses to run where a real serial port is visible)
+from harness import Broker, Session, Unit as Line, test_certificates  # noqa: E402  (refuses to run where a real serial port is visible)
 
 BUILD = os.path.abspath(sys.argv[1])
 BENCH = "--bench" in sys.argv
@@ -287,17 +287,7 @@ def mqtt_under_wine(wine):
         line.close()
 
         # mqtts:// against a CA of the test's own, named with --mqtt-cafile.
-        run = lambda *cmd: subprocess.run(cmd, check=True, capture_output=True)
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Test-CA",
-            "-keyout", f"{work}/ca.key", "-out", f"{work}/ca.pem")
-        run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1",
-            "-keyout", f"{work}/server.key", "-out", f"{work}/server.csr")
-        with open(f"{work}/san.ext", "w") as f:
-            f.write("subjectAltName=IP:127.0.0.1\n")
-        run("openssl", "x509", "-req", "-in", f"{work}/server.csr", "-CA", f"{work}/ca.pem", "-CAkey",
-            f"{work}/ca.key", "-CAcreateserial", "-days", "2", "-extfile", f"{work}/san.ext", "-out",
-            f"{work}/server.pem")
-        os.chmod(f"{work}/server.key", 0o644)  # a key made for this test alone
+        test_certificates(work)
         secure = Broker(session, f"certfile {work}/server.pem\nkeyfile {work}/server.key", tls=True)
         line = Line()
         wine.link_com1(line)
