@@ -2,6 +2,7 @@
 
 #include "link_control.h"
 #include "messages.h"
+#include "network_ports.h"
 #include "system_trust.h"
 
 #include <QCoreApplication>
@@ -287,8 +288,11 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
         break;
     case Command::Kind::Start: {
         QString error;
-        const auto port =
-            command.port.isEmpty() ? relays_.knownPort() : parsePortSpec(command.port);
+        auto port = command.port.isEmpty() ? relays_.knownPort() : parsePortSpec(command.port);
+        if (port && !command.port.isEmpty() &&
+            !allowedFromNetwork(*port, ports_.devices(), relays_.knownPort())) {
+            port.reset();
+        }
         if (port) {
             try {
                 relays_.startOn(*port);
@@ -299,8 +303,9 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
             error = QStringLiteral("Keine Schnittstelle bekannt: im Fenster eine wählen, mit "
                                    "--port starten oder die Schnittstelle senden.");
         } else {
-            error = QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8 "
-                                   "oder ein Gerätepfad.")
+            error = QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8, "
+                                   "/dev/serial/by-id/…, /dev/serial/by-path/… oder die "
+                                   "bekannte Schnittstelle.")
                         .arg(command.port);
         }
         if (!error.isEmpty()) {

@@ -2,6 +2,7 @@
 
 #include "bridge_options.h"
 #include "mqtt_topics.h"
+#include "port_directory.h"
 #include "relay_operations.h"
 #include "remote_access.h"
 
@@ -63,6 +64,9 @@ private:
 
     RelayOperations& relays_;
     BridgeOptions options_;
+    // For what a command from the broker may open, without asking the
+    // system on the relays' thread.
+    PortDirectory ports_{[] { return SystemPortResolver::devicesInComOrder(); }};
     QTextStream& log_;
     mosquitto* mosq_ = nullptr;
     bool loopRunning_ = false;

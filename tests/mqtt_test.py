@@ -108,12 +108,28 @@ unit.read(0.2)  # what was on its way before the stop
 if unit.read(0.4):
     fail("frames after link/set STOP")
 # not retained: listen while it happens
-proc = subprocess.Popen(["mosquitto_sub", *broker.client("-t", base + "link/error", "-C", "1", "-W", "5")],
-                        stdout=subprocess.PIPE, text=True)
-time.sleep(0.3)
-broker.pub(base + "link/set", "/dev/ttyNoSuchDevice7")
-if proc.communicate(timeout=10)[0].strip() != "Ausgewählte COM Schnittstelle nicht vorhanden":
+def link_error(command):
+    proc = subprocess.Popen(["mosquitto_sub", *broker.client("-t", base + "link/error", "-C", "1", "-W", "5")],
+                            stdout=subprocess.PIPE, text=True)
+    time.sleep(0.3)
+    broker.pub(base + "link/set", command)
+    return proc.communicate(timeout=10)[0].strip()
+
+
+if link_error("COM 5") != "Ausgewählte COM Schnittstelle nicht vorhanden":
     fail("a failed start is not published on link/error")
+# From the network only serial lines: a file, a FIFO, /dev/null or another
+# terminal is refused and never opened.
+fifo = f"{session.work}/fifo"
+os.mkfifo(fifo)
+other = SessionUnit(session)
+for path in ("/etc/shadow", fifo, "/dev/null", other.device):
+    if not link_error(path).startswith(f"Ungültige Schnittstelle »{path}«"):
+        fail(f"link/set {path} not refused")
+if other.read(0.3):
+    fail("link/set opened another terminal")
+if broker.sub(base + "link", seconds=1).get(base + "link") != "stopped":
+    fail("a refused link/set started the link")
 broker.pub(base + "relay/1/set", "ON")  # while stopped: kept for the next start
 broker.pub(base + "link/set", "START")
 unit.wait_frame("32773", "link/set START on the port given at start")

@@ -1,9 +1,12 @@
 // The web panel's logic without a server: the API's answers over stand-in
 // relays, the listen address, the lock-out, and the login store's files.
 
+#include "client_address.h"
 #include "login_store.h"
 #include "login_throttle.h"
+#include "network_ports.h"
 #include "panel_api.h"
+#include "port_directory.h"
 #include "serial_control.h"
 #include "web_options.h"
 
@@ -13,6 +16,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <sys/stat.h>
 
@@ -105,14 +109,13 @@ private slots:
         row("relay 17", "POST", "/api/relays/17/toggle", {}, 404, 1, "-", "1 bis 16");
         row("COM 9", "POST", "/api/link", R"({"port":"COM 9"})", 400, 1, "-", "COM 1 bis COM 8");
         row("port 0", "POST", "/api/link", R"({"port":0})", 400, 1, "-", "COM 1 bis COM 8");
-        row("a pseudo-terminal", "POST", "/api/link", R"({"port":"/dev/pts/3"})", 200, 1,
-            "/dev/pts/3");
         row("a USB adapter by id", "POST", "/api/link",
             R"({"port":"/dev/serial/by-id/usb-FTDI_A1-if00-port0"})", 200, 1,
             "/dev/serial/by-id/usb-FTDI_A1-if00-port0");
         // From the network, nothing a path could name but a serial line.
-        for (const char* path : {"/dev/sda", "/dev/watchdog", "/dev/../dev/ttyS0",
-                                 "/dev/serial/by-id/../../sda", "/etc/passwd"}) {
+        for (const char* path :
+             {"/dev/sda", "/dev/watchdog", "/dev/../dev/ttyS0", "/dev/serial/by-id/../../sda",
+              "/etc/passwd", "/dev/pts/3", "/dev/null", "/dev/ttyS0"}) {
             row(path, "POST", "/api/link", QStringLiteral(R"({"port":"%1"})").arg(path).toUtf8(),
                 400, 1, "-", "COM 1 bis COM 8");
         }
@@ -209,7 +212,10 @@ private slots:
     void ports() {
         StandInRelays relays;
         PanelApi api(relays, [] { return QStringList{QString(), QStringLiteral("/dev/ttyACM0")}; });
-        const QJsonArray list = QJsonDocument::fromJson(api.portsJson()).array();
+        const QJsonArray list =
+            QJsonDocument::fromJson(
+                PanelApi::portsJson({QString(), QStringLiteral("/dev/ttyACM0")}))
+                .array();
         QCOMPARE(list.size(), 8);
         QCOMPARE(list[0].toObject().value("name").toString(), QStringLiteral("COM 1"));
         QVERIFY(list[0].toObject().value("device").isNull());
@@ -217,6 +223,88 @@ private slots:
         QCOMPARE(list[1].toObject().value("device").toString(), QStringLiteral("/dev/ttyACM0"));
         QVERIFY(list[1].toObject().value("present").toBool());
         QVERIFY(!list[7].toObject().value("present").toBool());
+    }
+
+    // What the network may open: COM 1 to COM 8 and the devices behind
+    // them, udev's stable serial names, and the port the program knows;
+    // nothing else, another terminal included.
+    void networkPorts_data() {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("known"); // "" for none
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("COM 3") << "COM 3"
+                               << "" << true;
+        QTest::newRow("behind COM 2") << "/dev/ttyUSB1"
+                                      << "" << true;
+        QTest::newRow("by id") << "/dev/serial/by-id/usb-FTDI_A1-if00-port0"
+                               << "" << true;
+        QTest::newRow("by path") << "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
+                                 << "" << true;
+        QTest::newRow("the known pty") << "/dev/pts/7"
+                                       << "/dev/pts/7" << true;
+        QTest::newRow("another pty") << "/dev/pts/8"
+                                     << "/dev/pts/7" << false;
+        QTest::newRow("known only as COM 1") << "/dev/pts/8"
+                                             << "COM 1" << false;
+        QTest::newRow("an unlisted ttyS") << "/dev/ttyS4"
+                                          << "" << false;
+        QTest::newRow("watchdog") << "/dev/watchdog"
+                                  << "" << false;
+        QTest::newRow("a file") << "/etc/shadow"
+                                << "" << false;
+        QTest::newRow("null") << "/dev/null"
+                              << "" << false;
+        QTest::newRow("by id, up") << "/dev/serial/by-id/.."
+                                   << "" << false;
+        QTest::newRow("by id, deeper") << "/dev/serial/by-id/a/b"
+                                       << "" << false;
+        QTest::newRow("by id, out") << "/dev/serial/by-id/../../sda"
+                                    << "" << false;
+    }
+    void networkPorts() {
+        QFETCH(QString, port);
+        QFETCH(QString, known);
+        QFETCH(bool, allowed);
+        const std::optional<PortSpec> spec = parsePortSpec(port);
+        QVERIFY(spec);
+        const auto knownPort = known.isEmpty() ? std::nullopt : parsePortSpec(known);
+        QCOMPARE(allowedFromNetwork(*spec, twoPorts(), knownPort), allowed);
+    }
+    // The API takes the known port, and refuses another terminal.
+    void apiTakesTheKnownPort() {
+        StandInRelays relays;
+        relays.known = PortSpec{0, QStringLiteral("/dev/pts/7")};
+        PanelApi api(relays, twoPorts);
+        QCOMPARE(api.handle({"POST", "/api/link", R"({"port":"/dev/pts/8"})"}).status, 400);
+        QVERIFY(!relays.running);
+        QCOMPARE(api.handle({"POST", "/api/link", R"({"port":"/dev/pts/7"})"}).status, 200);
+        QCOMPARE(relays.device, QStringLiteral("/dev/pts/7"));
+    }
+    // The port list is asked for once per age, off the caller's thread,
+    // while the last list is served; the first call waits for one.
+    void portDirectory() {
+        std::atomic<int> asked{0};
+        std::atomic<qint64> clock{0};
+        const auto now = [&clock] {
+            return PortDirectory::Clock::time_point(std::chrono::milliseconds(clock.load()));
+        };
+        const auto thread = QThread::currentThread();
+        std::atomic<bool> offThread{true};
+        PortDirectory directory(
+            [&] {
+                offThread = offThread && QThread::currentThread() != thread;
+                return QStringList{QStringLiteral("/dev/ttyUSB%1").arg(++asked)};
+            },
+            std::chrono::seconds(5), now);
+        QCOMPARE(directory.devices(), QStringList{"/dev/ttyUSB1"});
+        QCOMPARE(directory.devices(), QStringList{"/dev/ttyUSB1"});
+        QCOMPARE(asked.load(), 1);
+        clock = 6000;
+        directory.devices(); // stale: a new list is asked for, the old one served meanwhile
+        QTRY_COMPARE(asked.load(), 2);
+        QTRY_COMPARE(directory.devices(), QStringList{"/dev/ttyUSB2"});
+        QCOMPARE(asked.load(), 2);
+        QVERIFY(offThread);
     }
 
     void listenAddress_data() {
@@ -266,45 +354,146 @@ private slots:
         QVERIFY(!usesTls(options));
     }
 
-    // Five wrong passwords within ten minutes lock one address out for ten
-    // minutes; other addresses and slower guessing are not affected.
+    // Every attempt counts before its check: at most five wrong ones are
+    // checked per client within ten minutes, however many come at once; a
+    // right one lifts the count. Times in seconds.
     void lockOut_data() {
-        QTest::addColumn<QList<qint64>>("failures"); // seconds of the wrong passwords
+        QTest::addColumn<QList<qint64>>("wrong"); // attempts begun, each found wrong
+        QTest::addColumn<int>("atOnce");          // attempts begun before any is checked
         QTest::addColumn<qint64>("askedAt");
         QTest::addColumn<bool>("allowed");
-        QTest::addColumn<int>("lockOuts"); // each logged once
-        QTest::newRow("four") << QList<qint64>{0, 1, 2, 3} << qint64(4) << true << 0;
-        QTest::newRow("five") << QList<qint64>{0, 1, 2, 3, 4} << qint64(5) << false << 1;
-        QTest::newRow("seven") << QList<qint64>{0, 1, 2, 3, 4, 5, 6} << qint64(7) << false << 1;
+        QTest::addColumn<int>("checked");
+        QTest::addColumn<int>("lockOuts"); // each said once
+        QTest::newRow("four") << QList<qint64>{0, 1, 2, 3} << 0 << qint64(4) << true << 4 << 0;
+        QTest::newRow("five") << QList<qint64>{0, 1, 2, 3, 4} << 0 << qint64(5) << false << 5 << 1;
+        QTest::newRow("seven") << QList<qint64>{0, 1, 2, 3, 4, 5, 6} << 0 << qint64(7) << false << 5
+                               << 1;
+        QTest::newRow("forty at once") << QList<qint64>{} << 40 << qint64(1) << false << 5 << 1;
         QTest::newRow("five, nearly ten minutes later")
-            << QList<qint64>{0, 1, 2, 3, 4} << qint64(603) << false << 1;
+            << QList<qint64>{0, 1, 2, 3, 4} << 0 << qint64(603) << false << 5 << 1;
         QTest::newRow("five, ten minutes later")
-            << QList<qint64>{0, 1, 2, 3, 4} << qint64(604) << true << 1;
+            << QList<qint64>{0, 1, 2, 3, 4} << 0 << qint64(604) << true << 5 << 1;
         QTest::newRow("five spread over more than ten minutes")
-            << QList<qint64>{0, 200, 400, 599, 601} << qint64(602) << true << 0;
+            << QList<qint64>{0, 200, 400, 599, 601} << 0 << qint64(602) << true << 5 << 0;
     }
     void lockOut() {
-        QFETCH(QList<qint64>, failures);
+        QFETCH(QList<qint64>, wrong);
+        QFETCH(int, atOnce);
         QFETCH(qint64, askedAt);
         QFETCH(bool, allowed);
+        QFETCH(int, checked);
         QFETCH(int, lockOuts);
+        using V = LoginThrottle::Verdict;
+        const QString client = QStringLiteral("10.0.0.9");
         LoginThrottle throttle;
-        int logged = 0;
-        for (qint64 t : failures) {
-            logged += throttle.failed(QStringLiteral("10.0.0.9"), t);
+        int logged = 0, passed = 0;
+        for (qint64 t : wrong) {
+            if (throttle.attempt(client, t * 1000, true) == V::Check) {
+                ++passed;
+                logged += throttle.failed(client, t * 1000, true);
+            }
         }
+        QList<bool> pending;
+        for (int i = 0; i < atOnce; ++i) {
+            pending.append(throttle.attempt(client, 0, true) == V::Check);
+        }
+        for (bool check : pending) {
+            passed += check;
+            logged += check && throttle.failed(client, 0, true);
+        }
+        QCOMPARE(passed, checked);
         QCOMPARE(logged, lockOuts);
-        QCOMPARE(throttle.allows(QStringLiteral("10.0.0.9"), askedAt), allowed);
-        QVERIFY(throttle.allows(QStringLiteral("10.0.0.8"), askedAt));
+        QCOMPARE(throttle.attempt(client, askedAt * 1000, false) == V::Check, allowed);
+        QCOMPARE(throttle.attempt(QStringLiteral("10.0.0.8"), askedAt * 1000, false), V::Check);
     }
     void successForgetsFailures() {
         LoginThrottle throttle;
+        const QString client = QStringLiteral("a");
         for (int i = 0; i < 4; ++i) {
-            throttle.failed(QStringLiteral("a"), i);
+            throttle.attempt(client, i, true);
+            throttle.failed(client, i, true);
         }
-        throttle.succeeded(QStringLiteral("a"));
-        QVERIFY(!throttle.failed(QStringLiteral("a"), 5));
-        QVERIFY(throttle.allows(QStringLiteral("a"), 5));
+        QCOMPARE(throttle.attempt(client, 5, true), LoginThrottle::Verdict::Check);
+        throttle.succeeded(client);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(throttle.attempt(client, 6 + i, true), LoginThrottle::Verdict::Check);
+            QVERIFY(!throttle.failed(client, 6 + i, true));
+        }
+    }
+    // Twenty wrong passwords from anywhere within ten minutes space every
+    // password check two seconds apart until the count falls; tokens are
+    // not held up.
+    void crowdIsSlowedDown() {
+        using V = LoginThrottle::Verdict;
+        LoginThrottle throttle;
+        for (int i = 0; i < LoginThrottle::kCrowdAttempts; ++i) {
+            const QString client = QStringLiteral("10.0.%1.1").arg(i);
+            QCOMPARE(throttle.attempt(client, i, true), V::Check);
+            throttle.failed(client, i, true);
+        }
+        const QString owner = QStringLiteral("192.168.1.2");
+        QCOMPARE(throttle.attempt(owner, 100, true), V::Check);
+        throttle.succeeded(owner);
+        QCOMPARE(throttle.attempt(QStringLiteral("10.9.9.9"), 1000, true), V::Wait);
+        QCOMPARE(throttle.waitMs(1000), qint64(1100));
+        QCOMPARE(throttle.attempt(QStringLiteral("10.9.9.9"), 2100, true), V::Check);
+        QCOMPARE(throttle.attempt(owner, 2200, false), V::Check); // a token
+        // Ten minutes after the wrong ones, checks run freely again.
+        QCOMPARE(throttle.attempt(owner, 600'020, true), V::Check);
+        QCOMPARE(throttle.attempt(owner, 600'021, true), V::Check);
+    }
+    // However many clients guess, the throttle remembers at most 10,000, the
+    // longest quiet forgotten first, and a locked client stays locked.
+    void memoryIsBounded() {
+        LoginThrottle throttle;
+        const QString locked = QStringLiteral("10.255.255.255");
+        for (int i = 0; i < LoginThrottle::kAttempts; ++i) {
+            throttle.attempt(locked, 0, false);
+        }
+        for (int i = 0; i < 3 * LoginThrottle::kClients; ++i) {
+            const QString client =
+                QStringLiteral("10.%1.%2.%3").arg(i >> 16).arg((i >> 8) & 255).arg(i & 255);
+            throttle.attempt(client, 1, false);
+            if (i % 1000 == 0) {
+                QCOMPARE(throttle.attempt(locked, 1, false), LoginThrottle::Verdict::Locked);
+            }
+            QVERIFY(throttle.clientsRemembered() <= LoginThrottle::kClients);
+        }
+        // Quiet for longer than any lock: all forgotten at the next call.
+        throttle.attempt(locked, 1'300'000, false);
+        QCOMPARE(throttle.clientsRemembered(), 1);
+    }
+
+    void clientKeys_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("IPv4") << "192.168.1.7"
+                              << "192.168.1.7";
+        QTest::newRow("IPv4-mapped") << "::ffff:192.168.1.7"
+                                     << "192.168.1.7";
+        QTest::newRow("IPv6 /64") << "2001:db8:1:2:aaaa:bbbb:cccc:dddd"
+                                  << "2001:db8:1:2::/64";
+        QTest::newRow("same /64") << "2001:db8:1:2::1"
+                                  << "2001:db8:1:2::/64";
+        QTest::newRow("loopback") << "::1"
+                                  << "::/64";
+        QTest::newRow("not an address") << ""
+                                        << "";
+    }
+    void clientKeys() {
+        QFETCH(QString, address);
+        QFETCH(QString, key);
+        QCOMPARE(addressKey(address), key);
+    }
+    void connectionsPerClient() {
+        ConnectionsPerClient open(2);
+        QVERIFY(open.enter("a"));
+        QVERIFY(open.enter("a"));
+        QVERIFY(!open.enter("a"));
+        QVERIFY(open.enter("b"));
+        open.leave("a");
+        QVERIFY(open.enter("a"));
+        QVERIFY(!open.enter("a"));
     }
 
     void passwords_data() {
@@ -375,9 +564,11 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("web-password.sessions"));
         const qint64 day = 24 * 3600;
+        const QByteArray password = hashPassword("richtig-lang");
         QByteArray kept, idle, closed;
         {
             SessionStore store(path);
+            store.passwordIs(password, 0);
             kept = store.open(0);
             idle = store.open(0);
             closed = store.open(0);
@@ -389,10 +580,44 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(!file.readAll().contains(kept)); // digests only
         SessionStore restarted(path);
+        restarted.passwordIs(password, 21 * day);
         QVERIFY(restarted.use(kept, 49 * day));
         QVERIFY(!restarted.use(idle, 31 * day));
         QVERIFY(!restarted.use(closed, 21 * day));
         QVERIFY(!restarted.use("made-up", 21 * day));
+    }
+    // A new password, or none, ends every session at once: in the running
+    // panel, and in what it writes back at its end.
+    void newPasswordEndsSessions_data() {
+        QTest::addColumn<bool>("passwordGone");
+        QTest::newRow("new password") << false;
+        QTest::newRow("password file gone") << true;
+    }
+    void newPasswordEndsSessions() {
+        QFETCH(bool, passwordGone);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("web-password.sessions"));
+        const QByteArray old = hashPassword("altes-passwort");
+        const QByteArray next = passwordGone ? QByteArray() : hashPassword("neues-passwort");
+        SessionStore store(path);
+        store.passwordIs(old, 0);
+        const QByteArray cookie = store.open(0);
+        QVERIFY(store.use(cookie, 1));
+        store.passwordIs(next, 2);
+        QVERIFY(!store.use(cookie, 3));
+        store.passwordIs(old, 4); // even the old one back revives nothing
+        QVERIFY(!store.use(cookie, 5));
+        QCOMPARE(store.open(6).isEmpty(), false);
+        // Written back by an end that came before the change was noticed:
+        // the next start does not take them for the new password.
+        SessionStore written(path);
+        written.passwordIs(old, 7);
+        const QByteArray stale = written.open(7);
+        written.save(8, true);
+        SessionStore restarted(path);
+        restarted.passwordIs(next, 9);
+        QVERIFY(!restarted.use(stale, 10));
+        QCOMPARE(restarted.open(11).isEmpty(), passwordGone);
     }
 };
 

@@ -197,8 +197,9 @@ try:
     if answer["link"] != "running":
         fail(f"start: {answer}")
     local.expect(200, "DELETE", "/api/link", {})
-    answer = local.expect(409, "POST", "/api/link", {"port": "/dev/ttyUSB7"})
-    if answer["error"] != "Ausgewählte COM Schnittstelle nicht vorhanden" or "/dev/ttyUSB7" not in answer["detail"]:
+    missing = "/dev/serial/by-id/usb-nicht-da-if00-port0"
+    answer = local.expect(409, "POST", "/api/link", {"port": missing})
+    if answer["error"] != "Ausgewählte COM Schnittstelle nicht vorhanden" or missing not in answer["detail"]:
         fail(f"a missing port: {answer}")
     answer = local.expect(409, "POST", "/api/link", {"port": "COM 2"})
     ports = local.expect(200, "GET", "/api/ports")

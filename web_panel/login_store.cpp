@@ -208,14 +208,31 @@ SessionStore::SessionStore(QString path) : path_(std::move(path)) {
     if (file.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : file.readAll().split('\n')) {
             const QList<QByteArray> fields = line.trimmed().split(' ');
-            if (fields.size() == 2 && fields[0].size() == 64) {
+            if (fields.size() == 2 && fields[0] == "password") {
+                password_ = fields[1] == "-" ? QByteArray() : fields[1];
+            } else if (fields.size() == 2 && fields[0].size() == 64) {
                 lastUsed_.insert(fields[0], fields[1].toLongLong());
             }
         }
     }
 }
 
+void SessionStore::passwordIs(const QByteArray& storedLine, qint64 now) {
+    const QByteArray digest = storedLine.isEmpty() ? QByteArray() : secretDigest(storedLine);
+    if (digest == password_) {
+        return;
+    }
+    password_ = digest;
+    if (!lastUsed_.isEmpty()) {
+        lastUsed_.clear();
+        save(now, true);
+    }
+}
+
 QByteArray SessionStore::open(qint64 now) {
+    if (password_.isEmpty()) {
+        return {}; // no password, no session
+    }
     const QByteArray cookie = newSecret();
     lastUsed_.insert(secretDigest(cookie), now);
     save(now, true);
@@ -223,6 +240,9 @@ QByteArray SessionStore::open(qint64 now) {
 }
 
 bool SessionStore::use(const QByteArray& cookie, qint64 now) {
+    if (password_.isEmpty()) {
+        return false;
+    }
     const auto found = lastUsed_.find(secretDigest(cookie));
     if (found == lastUsed_.end()) {
         return false;
@@ -248,7 +268,7 @@ void SessionStore::save(qint64 now, bool force) {
     if (!force && (!dirty_ || now - savedAt_ < 3600)) {
         return;
     }
-    QByteArray text;
+    QByteArray text = "password " + (password_.isEmpty() ? QByteArray("-") : password_) + '\n';
     for (auto it = lastUsed_.begin(); it != lastUsed_.end();) {
         if (now - it.value() > kLifetimeSeconds) {
             it = lastUsed_.erase(it);

@@ -53,11 +53,15 @@ private:
 
 // Login sessions: the cookie's digest and when it was last used. They last
 // until logout or 30 days without use, and are kept in a file so that they
-// outlive a restart.
+// outlive a restart. They belong to one password, named by the digest of
+// its stored line: a new password (or none) ends every session at once,
+// in memory and in the file.
 class SessionStore {
 public:
     static constexpr qint64 kLifetimeSeconds = 30 * 24 * 3600;
     explicit SessionStore(QString path);
+    // The password as stored now; sessions of another one end here.
+    void passwordIs(const QByteArray& storedLine, qint64 now);
     // A new session's cookie value.
     QByteArray open(qint64 now);
     // Whether the cookie belongs to a live session; marks it used.
@@ -68,6 +72,7 @@ public:
 
 private:
     QString path_;
+    QByteArray password_; // the digest of the stored line; empty for none
     QHash<QByteArray, qint64> lastUsed_;
     bool dirty_ = false;
     qint64 savedAt_ = 0;

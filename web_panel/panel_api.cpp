@@ -1,5 +1,7 @@
 #include "panel_api.h"
 
+#include "network_ports.h"
+
 #include "link_control.h"
 #include "relay_panel.h"
 
@@ -66,7 +68,7 @@ QByteArray PanelApi::stateJson() const {
     if (relays_.isRunning()) {
         const QString device = relays_.portInUse();
         port = device;
-        const QStringList devices = recentPorts();
+        const QStringList devices = ports_();
         for (int n = 1; n <= devices.size() && n <= kPortCount; ++n) {
             if (!device.isEmpty() && devices[n - 1] == device) {
                 port = QStringLiteral("COM %1").arg(n);
@@ -83,18 +85,7 @@ QByteArray PanelApi::stateJson() const {
     }));
 }
 
-QStringList PanelApi::recentPorts() const {
-    if (!portCacheAge_.isValid() || portCacheAge_.elapsed() > 5000) {
-        portCache_ = ports_();
-        portCacheAge_.start();
-    }
-    return portCache_;
-}
-
-QByteArray PanelApi::portsJson() const {
-    const QStringList devices = ports_();
-    portCache_ = devices;
-    portCacheAge_.start();
+QByteArray PanelApi::portsJson(const QStringList& devices) {
     QJsonArray list;
     for (int n = 1; n <= kPortCount; ++n) {
         const QString device = devices.value(n - 1);
@@ -129,7 +120,7 @@ ApiReply PanelApi::handle(const ApiRequest& request) {
         return method == "GET" ? state() : wrongMethod("GET");
     }
     if (path == QLatin1String("/api/ports")) {
-        return method == "GET" ? ApiReply{200, portsJson(), {}} : wrongMethod("GET");
+        return method == "GET" ? ApiReply{200, portsJson(ports_()), {}} : wrongMethod("GET");
     }
     if (path == QLatin1String("/api/relays")) {
         return method == "PUT" ? setMask(request.body) : wrongMethod("PUT");
@@ -199,8 +190,9 @@ ApiReply PanelApi::startLink(const QByteArray& body) {
         return apiError(400, kBadJson);
     }
     const QString badPort =
-        QStringLiteral("Erwartet wird {\"port\": \"COM 1\"} (COM 1 bis COM 8, 1 bis 8 oder eine "
-                       "serielle Schnittstelle unter /dev).");
+        QStringLiteral("Erwartet wird {\"port\": \"COM 1\"} (COM 1 bis COM 8, 1 bis 8, "
+                       "/dev/serial/by-id/…, /dev/serial/by-path/… oder die bekannte "
+                       "Schnittstelle).");
     const QJsonValue value = object->value(QStringLiteral("port"));
     std::optional<PortSpec> port;
     if (value.isUndefined() || value.isNull()) {
@@ -216,12 +208,7 @@ ApiReply PanelApi::startLink(const QByteArray& body) {
         port = PortSpec{*number, {}};
     } else if (value.isString()) {
         port = parsePortSpec(value.toString());
-        // From the network, only what is a serial line by its name: opening
-        // another device (a disk, a watchdog) can do harm by itself.
-        static const QRegularExpression serialDevice(QStringLiteral(
-            "^/dev/(pts/[0-9]+|tty[A-Za-z]+[0-9]*|serial/by-(id|path)/[A-Za-z0-9._:+-]+)$"));
-        if (port && port->number == 0 && !ports_().contains(port->device) &&
-            !serialDevice.match(port->device).hasMatch()) {
+        if (port && !allowedFromNetwork(*port, ports_(), relays_.knownPort())) {
             port.reset();
         }
         if (!port) {

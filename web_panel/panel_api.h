@@ -32,7 +32,8 @@ ApiReply apiError(int status, const QString& text, const QString& detail = {});
 // acts as the matching click, and answers with the new state.
 class PanelApi {
 public:
-    // `ports` tells the devices behind COM 1 to COM 8 (in COM order).
+    // `ports` tells the devices behind COM 1 to COM 8 (in COM order), at
+    // once: it is asked on the relays' thread.
     using PortTable = std::function<QStringList()>;
     PanelApi(RelayOperations& relays, PortTable ports);
 
@@ -42,7 +43,9 @@ public:
     // Counts one change; the revision in the state grows with every change.
     void changed() { ++revision_; }
     quint64 revision() const { return revision_; }
-    QByteArray portsJson() const;
+    // [{"name":"COM 1","device":...,"present":...}, ...] for the devices
+    // behind COM 1 to COM 8.
+    static QByteArray portsJson(const QStringList& devices);
 
 private:
     ApiReply setRelay(int relay, const QByteArray& body);
@@ -51,16 +54,9 @@ private:
     ApiReply startLink(const QByteArray& body);
     ApiReply state() const;
 
-    // The devices behind COM 1 to COM 8, asked again at most every few
-    // seconds: asking the system takes milliseconds, and the state names
-    // its port on every change.
-    QStringList recentPorts() const;
-
     RelayOperations& relays_;
     PortTable ports_;
     quint64 revision_ = 1;
-    mutable QStringList portCache_;
-    mutable QElapsedTimer portCacheAge_;
 };
 
 } // namespace relais::web

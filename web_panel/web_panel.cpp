@@ -1,10 +1,13 @@
 #include "web_panel.h"
 
 #include "certificate.h"
+#include "client_address.h"
+#include "guarded_server.h"
 #include "listen_socket.h"
 #include "login_store.h"
 #include "login_throttle.h"
-#include "port_resolver.h"
+#include "port_directory.h"
+#include "tls_context.h"
 
 #include <httplib.h>
 
@@ -12,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 
 #include <chrono>
@@ -34,22 +36,19 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kMaxConnections = 64;
-constexpr int kRefusingThreads = 2;
 constexpr int kMaxStreams = 32;
 constexpr size_t kMaxHeaderBytes = 8192;
 constexpr size_t kMaxBodyBytes = 4096;
-constexpr int kIdleSeconds = 10;
 constexpr auto kQuietInterval = 15s;
+// How often a waiting event stream looks whether its client is still there.
+constexpr auto kStreamCheck = 1s;
 constexpr char kCookieName[] = "relaiskarte_session";
 constexpr char kJson[] = "application/json; charset=utf-8";
 
-// Set on the threads that only answer "too many connections".
-thread_local bool tRefusing = false;
-
 // One thread per connection up to 64; the connections beyond are answered
-// 503 by two more threads. At shutdown, threads still held by a client
-// after the deadline are left to end by themselves: they keep what they use
-// alive (`keep`), so the program never waits on a slow client.
+// 503 at once, unread, on the accepting thread: nothing queues. At shutdown, threads still held by
+// a client after the deadline are left to end by themselves: they keep what they use alive
+// (`keep`), so the program never waits on a slow client.
 class ConnectionThreads : public httplib::TaskQueue {
 public:
     using Clock = std::chrono::steady_clock;
@@ -58,19 +57,22 @@ public:
         : state_(std::make_shared<State>()), keep_(std::move(keep)), leaveBy_(leaveBy) {}
 
     void enqueue(std::function<void()> job) override {
-        std::lock_guard lock(state_->mutex);
-        const bool refuse = state_->busy >= kMaxConnections;
-        Pool& pool = refuse ? state_->refusing : state_->serving;
-        pool.jobs.push_back(std::move(job));
-        if (!refuse) {
-            ++state_->busy;
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->busy < kMaxConnections) {
+                ++state_->busy;
+                state_->jobs.push_back(std::move(job));
+                if (state_->idle == 0) {
+                    ++state_->running;
+                    state_->threads.emplace_back(run, state_, keep_);
+                }
+                state_->wake.notify_one();
+                return;
+            }
         }
-        if (pool.idle == 0 &&
-            pool.threads.size() < size_t(refuse ? kRefusingThreads : kMaxConnections)) {
-            ++state_->running;
-            pool.threads.emplace_back(run, state_, keep_, refuse);
-        }
-        state_->wake.notify_all();
+        GuardedServer::refuseOnThisThread(true);
+        job();
+        GuardedServer::refuseOnThisThread(false);
     }
 
     void shutdown() override {
@@ -80,12 +82,10 @@ public:
         const auto deadline = Clock::time_point(Clock::duration(leaveBy_.load()));
         const bool ended =
             state_->ended.wait_until(lock, deadline, [this] { return state_->running == 0; });
-        for (Pool* pool : {&state_->serving, &state_->refusing}) {
-            for (std::thread& thread : pool->threads) {
-                ended ? thread.join() : thread.detach();
-            }
-            pool->threads.clear();
+        for (std::thread& thread : state_->threads) {
+            ended ? thread.join() : thread.detach();
         }
+        state_->threads.clear();
         if (!ended) {
             // What the threads left behind use is never freed: freeing it on
             // their way out could meet the program's own end.
@@ -94,42 +94,34 @@ public:
     }
 
 private:
-    struct Pool {
-        std::deque<std::function<void()>> jobs;
-        std::vector<std::thread> threads;
-        int idle = 0;
-    };
     struct State {
         std::mutex mutex;
         std::condition_variable wake;
         std::condition_variable ended;
-        Pool serving;
-        Pool refusing;
+        std::deque<std::function<void()>> jobs;
+        std::vector<std::thread> threads;
+        int idle = 0;
         int busy = 0;
         int running = 0;
         bool stopping = false;
     };
 
-    static void run(std::shared_ptr<State> state, std::shared_ptr<void> keep, bool refuse) {
-        tRefusing = refuse;
-        Pool& pool = refuse ? state->refusing : state->serving;
+    static void run(std::shared_ptr<State> state, std::shared_ptr<void> keep) {
         std::unique_lock lock(state->mutex);
         for (;;) {
-            ++pool.idle;
-            state->wake.wait(lock, [&] { return state->stopping || !pool.jobs.empty(); });
-            --pool.idle;
-            if (pool.jobs.empty()) {
+            ++state->idle;
+            state->wake.wait(lock, [&] { return state->stopping || !state->jobs.empty(); });
+            --state->idle;
+            if (state->jobs.empty()) {
                 break;
             }
-            std::function<void()> job = std::move(pool.jobs.front());
-            pool.jobs.pop_front();
+            std::function<void()> job = std::move(state->jobs.front());
+            state->jobs.pop_front();
             lock.unlock();
             job();
             job = nullptr;
             lock.lock();
-            if (!refuse) {
-                --state->busy;
-            }
+            --state->busy;
         }
         --state->running;
         state->ended.notify_all();
@@ -142,8 +134,8 @@ private:
     const std::atomic<Clock::rep>& leaveBy_;
 };
 
-qint64 steadySeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
+qint64 steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
@@ -159,6 +151,7 @@ std::string toStd(const QByteArray& bytes) {
 void setReply(httplib::Response& res, const ApiReply& reply) {
     res.status = reply.status;
     res.set_content(toStd(reply.body), kJson);
+    res.set_header("Cache-Control", "no-store"); // answers under a session stay out of caches
     if (!reply.allow.isEmpty()) {
         res.set_header("Allow", toStd(reply.allow));
     }
@@ -225,6 +218,9 @@ QByteArray readResource(const QString& name) {
 struct Shared {
     PanelOptions options;
     bool tls = false;
+    // Decided at start from where the panel listens: beyond loopback a
+    // password is needed, and a lost password file never opens the panel.
+    bool passwordRequired = false;
     std::map<std::string, std::pair<std::string, std::string>> files; // path: type, content
     std::string openApi;
 
@@ -238,7 +234,9 @@ struct Shared {
     std::mutex authMutex;
     LoginThrottle throttle;
     std::unique_ptr<SessionStore> sessions;
-    std::mutex passwordMutex; // one password check at a time: 32 MiB each
+    bool passwordLost = false; // said once until the file is back
+    std::mutex passwordMutex;  // one password check at a time: 32 MiB each
+    std::shared_ptr<PortDirectory> ports;
 
     // The panel on its own thread; null once it is gone.
     std::mutex contextMutex;
@@ -246,11 +244,28 @@ struct Shared {
     PanelApi* api = nullptr;
     QTextStream* log = nullptr;
 
-    std::unique_ptr<httplib::Server> server;
+    std::unique_ptr<GuardedServer> server;
     std::atomic<ConnectionThreads::Clock::rep> leaveBy{
         ConnectionThreads::Clock::time_point::max().time_since_epoch().count()};
 
-    bool passwordSet() const { return QFileInfo::exists(options.passwordFile); }
+    // The stored password line as it is now; empty when there is none or it
+    // cannot be read. Read afresh each time, so that a new password ends the
+    // sessions of the old one at once.
+    QByteArray storedPassword() {
+        QFile file(options.passwordFile);
+        QByteArray line = file.open(QIODevice::ReadOnly) ? file.read(4096).trimmed() : QByteArray();
+        std::lock_guard lock(authMutex);
+        sessions->passwordIs(line, wallSeconds());
+        if (passwordRequired && line.isEmpty() != passwordLost) {
+            passwordLost = line.isEmpty();
+            if (passwordLost) {
+                say(QStringLiteral("Passwortdatei %1 fehlt oder ist nicht lesbar: keine Anmeldung "
+                                   "möglich, nur noch Tokens gelten.")
+                        .arg(options.passwordFile));
+            }
+        }
+        return line;
+    }
     std::string ownOrigin(const httplib::Request& req) const {
         return (tls ? "https://" : "http://") + req.get_header_value("Host");
     }
@@ -290,33 +305,38 @@ struct Shared {
         std::lock_guard lock(contextMutex);
         if (context != nullptr) {
             QMetaObject::invokeMethod(
-                context, [log = log, line] { *log << line << Qt::endl; }, Qt::QueuedConnection);
+                context,
+                [log = log, line] { *log << QStringLiteral("Web-Panel: ") << line << Qt::endl; },
+                Qt::QueuedConnection);
         }
     }
 
     enum class Caller { Refused, Locked, Session, Token, Anyone };
 
     // Who asks: a session's cookie, a bearer token, or anyone where no
-    // password is set (then only on loopback). A wrong token counts as a
-    // wrong password.
+    // password is set on a loopback-only panel (then only on loopback). A
+    // wrong token counts as a wrong password.
     Caller identify(const httplib::Request& req) {
-        if (!passwordSet()) {
+        const QByteArray password = storedPassword();
+        if (password.isEmpty() && !passwordRequired) {
             return Caller::Anyone;
         }
-        const QString address = QString::fromStdString(req.remote_addr);
+        const QString client = addressKey(QString::fromStdString(req.remote_addr));
         const std::string authorization = req.get_header_value("Authorization");
         if (authorization.rfind("Bearer ", 0) == 0) {
             {
                 std::lock_guard lock(authMutex);
-                if (!throttle.allows(address, steadySeconds())) {
+                if (throttle.attempt(client, steadyMs(), false) != LoginThrottle::Verdict::Check) {
                     return Caller::Locked;
                 }
             }
             if (TokenFile(tokensFile(options))
                     .accepts(QByteArray::fromStdString(authorization.substr(7)))) {
+                std::lock_guard lock(authMutex);
+                throttle.succeeded(client);
                 return Caller::Token;
             }
-            wrongSecret(address);
+            wrongSecret(client, false);
             return Caller::Refused;
         }
         const std::string cookie = cookieValue(req, kCookieName);
@@ -329,22 +349,20 @@ struct Shared {
         return Caller::Refused;
     }
 
-    void wrongSecret(const QString& address) {
+    void wrongSecret(const QString& client, bool password) {
         std::lock_guard lock(authMutex);
-        if (throttle.failed(address, steadySeconds())) {
-            say(QStringLiteral("Web-Panel: %1 falsche Anmeldungen von %2; diese Adresse ist für "
+        if (throttle.failed(client, steadyMs(), password)) {
+            say(QStringLiteral("%1 falsche Anmeldungen von %2; diese Adresse ist für "
                                "10 Minuten gesperrt.")
                     .arg(LoginThrottle::kAttempts)
-                    .arg(address));
+                    .arg(client));
         }
     }
 
     // 401 or 429 for a caller who may not; true when answered.
     static bool refuse(Caller caller, httplib::Response& res) {
         if (caller == Caller::Locked) {
-            setError(res, 429,
-                     QStringLiteral("Zu viele falsche Anmeldungen: diese Adresse ist für "
-                                    "10 Minuten gesperrt."));
+            setError(res, 429, lockedText());
             return true;
         }
         if (caller == Caller::Refused) {
@@ -352,6 +370,10 @@ struct Shared {
             return true;
         }
         return false;
+    }
+    static QString lockedText() {
+        return QStringLiteral("Zu viele falsche Anmeldungen: diese Adresse ist für "
+                              "10 Minuten gesperrt.");
     }
 };
 
@@ -367,7 +389,46 @@ void routeStatic(Shared& shared, httplib::Server& server) {
     }
     server.Get("/api/openapi.json", [&shared](const httplib::Request&, httplib::Response& res) {
         res.set_content(shared.openApi, kJson);
+        res.set_header("Cache-Control", "no-store");
     });
+}
+
+// The password from the form in the body; never from the query string,
+// which ends up in logs and histories.
+QByteArray formPassword(const httplib::Request& req) {
+    httplib::Params fields;
+    httplib::detail::parse_query_text(req.body, fields);
+    const auto found = fields.find("password");
+    return found == fields.end() ? QByteArray() : QByteArray::fromStdString(found->second);
+}
+
+// Checks a password under the throttle; the status to answer, 204 when right.
+int checkPassword(Shared& shared, const QString& client, const QByteArray& stored,
+                  const QByteArray& password, httplib::Response& res) {
+    LoginThrottle::Verdict verdict;
+    {
+        std::lock_guard lock(shared.authMutex);
+        verdict = shared.throttle.attempt(client, steadyMs(), true);
+        if (verdict == LoginThrottle::Verdict::Wait) {
+            const qint64 seconds = (shared.throttle.waitMs(steadyMs()) + 999) / 1000;
+            res.set_header("Retry-After", std::to_string(std::max<qint64>(seconds, 1)));
+        }
+    }
+    if (verdict != LoginThrottle::Verdict::Check) {
+        return 429;
+    }
+    bool right = false;
+    {
+        std::lock_guard lock(shared.passwordMutex);
+        right = verifyPassword(password, stored);
+    }
+    if (!right) {
+        shared.wrongSecret(client, true);
+        return 401;
+    }
+    std::lock_guard lock(shared.authMutex);
+    shared.throttle.succeeded(client);
+    return 204;
 }
 
 void routeLogin(Shared& shared, httplib::Server& server) {
@@ -380,32 +441,26 @@ void routeLogin(Shared& shared, httplib::Server& server) {
                             QStringLiteral("Die Anmeldung kommt als Formular "
                                            "(application/x-www-form-urlencoded)."));
         }
-        if (!shared.passwordSet()) {
+        const QByteArray stored = shared.storedPassword();
+        if (stored.isEmpty()) {
             return setError(res, 409, QStringLiteral("Es ist kein Passwort gesetzt."));
         }
-        const QString address = QString::fromStdString(req.remote_addr);
-        {
-            std::lock_guard lock(shared.authMutex);
-            if (!shared.throttle.allows(address, steadySeconds())) {
-                return (void)Shared::refuse(Shared::Caller::Locked, res);
-            }
-        }
-        QFile file(shared.options.passwordFile);
-        const QByteArray stored = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        bool right = false;
-        {
-            std::lock_guard lock(shared.passwordMutex);
-            right =
-                verifyPassword(QByteArray::fromStdString(req.get_param_value("password")), stored);
-        }
-        if (!right) {
-            shared.wrongSecret(address);
+        const QString client = addressKey(QString::fromStdString(req.remote_addr));
+        switch (checkPassword(shared, client, stored, formPassword(req), res)) {
+        case 429:
+            return setError(res, 429,
+                            res.has_header("Retry-After")
+                                ? QStringLiteral("Zu viele falsche Anmeldungen insgesamt: "
+                                                 "Passwörter werden nur alle 2 s geprüft.")
+                                : Shared::lockedText());
+        case 401:
             return setError(res, 401, QStringLiteral("Falsches Passwort."));
+        default:
+            break;
         }
         QByteArray cookie;
         {
             std::lock_guard lock(shared.authMutex);
-            shared.throttle.succeeded(address);
             cookie = shared.sessions->open(wallSeconds());
         }
         res.status = 204;
@@ -442,10 +497,16 @@ void routeEvents(Shared& shared, httplib::Server& server) {
         res.set_header("Cache-Control", "no-store");
         res.set_chunked_content_provider(
             "text/event-stream",
-            [&shared, sent = quint64(0)](size_t, httplib::DataSink& sink) mutable {
+            [&shared, sent = quint64(0), quiet = std::chrono::steady_clock::duration()](
+                size_t, httplib::DataSink& sink) mutable {
+                if (!sink.is_writable()) {
+                    return false; // the client has gone: its place is free at once
+                }
                 std::unique_lock lock(shared.stateMutex);
-                if (sent != 0) {
-                    shared.stateChanged.wait_for(lock, kQuietInterval, [&] {
+                if (sent != 0 && !shared.closing && shared.revision == sent) {
+                    // Short waits: the server looks between them whether the
+                    // client is still there, and frees its place if not.
+                    shared.stateChanged.wait_for(lock, kStreamCheck, [&] {
                         return shared.closing || shared.revision != sent;
                     });
                 }
@@ -457,10 +518,14 @@ void routeEvents(Shared& shared, httplib::Server& server) {
                 std::string text;
                 if (shared.revision != sent) {
                     sent = shared.revision;
+                    quiet = {};
                     text = "event: state\nid: " + std::to_string(sent) +
                            "\ndata: " + shared.stateJson + "\n\n";
-                } else {
+                } else if ((quiet += kStreamCheck) >= kQuietInterval) {
+                    quiet = {};
                     text = ": ruhig\n\n";
+                } else {
+                    return true;
                 }
                 lock.unlock();
                 return sink.write(text.data(), text.size());
@@ -493,7 +558,11 @@ void routeApi(Shared& shared, httplib::Server& server) {
         if (req.method == "GET" && req.path == "/api/state") {
             // Kept current by every change: no need to ask the relays' thread.
             std::lock_guard lock(shared.stateMutex);
-            return res.set_content(shared.stateJson, kJson);
+            return setReply(res, ApiReply{200, QByteArray::fromStdString(shared.stateJson), {}});
+        }
+        if (req.method == "GET" && req.path == "/api/ports") {
+            // From the list kept fresh off the relays' thread.
+            return setReply(res, ApiReply{200, PanelApi::portsJson(shared.ports->devices()), {}});
         }
         ApiRequest request{QByteArray::fromStdString(req.method),
                            QString::fromUtf8(QByteArray::fromStdString(req.path)),
@@ -520,6 +589,10 @@ QString errorText(int status) {
         return QStringLiteral("Diese Methode gilt hier nicht.");
     case 413:
         return QStringLiteral("Die Anfrage ist zu groß: höchstens 4 KiB.");
+    case 415:
+        return QStringLiteral("Gepackte Anfragen werden nicht angenommen.");
+    case 416:
+        return QStringLiteral("Dieser Bereich der Datei ist nicht lieferbar.");
     case 414:
     case 431:
         return QStringLiteral("Die Kopfzeilen sind zu groß: höchstens 8 KiB.");
@@ -530,6 +603,96 @@ QString errorText(int status) {
     }
 }
 
+// Framing that two readers could take two ways, or a body this panel never
+// takes: refused before the body is read, and the connection closed.
+std::optional<int> refusedFraming(const httplib::Request& req) {
+    const size_t lengths = req.get_header_value_count("Content-Length");
+    for (size_t i = 1; i < lengths; ++i) {
+        if (req.get_header_value("Content-Length", i) != req.get_header_value("Content-Length")) {
+            return 400;
+        }
+    }
+    if (req.has_header("Transfer-Encoding")) {
+        std::string coding = req.get_header_value("Transfer-Encoding");
+        for (char& c : coding) {
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (lengths > 0 || req.get_header_value_count("Transfer-Encoding") > 1 ||
+            coding != "chunked") {
+            return 400;
+        }
+    }
+    const std::string encoding = req.get_header_value("Content-Encoding");
+    if (!encoding.empty() && encoding != "identity") {
+        return 415;
+    }
+    if (lengths > 0) {
+        const std::string& length = req.get_header_value("Content-Length");
+        if (length.empty() || length.size() > 9 ||
+            length.find_first_not_of("0123456789") != std::string::npos) {
+            return 400;
+        }
+        if (std::stoul(length) > kMaxBodyBytes) {
+            return 413;
+        }
+    }
+    return std::nullopt;
+}
+
+// The status for a request the guarded stream cut short.
+int cutShortStatus(int status) {
+    const GuardedStream* stream = GuardedStream::current();
+    if (status == 400 && stream != nullptr) {
+        if (stream->bodyTooLarge()) {
+            return 413;
+        }
+        if (stream->headTooLarge()) {
+            return 431;
+        }
+    }
+    return status;
+}
+
+void closeAfterReply(httplib::Response& res) {
+    res.set_header("Connection", "close");
+    if (GuardedStream* stream = GuardedStream::current()) {
+        stream->closeAfterReply();
+    }
+}
+
+httplib::Server::HandlerResponse preRouting(Shared& shared, const httplib::Request& req,
+                                            httplib::Response& res) {
+    bool closing = false;
+    {
+        std::lock_guard lock(shared.stateMutex);
+        closing = shared.closing;
+    }
+    // Ending: answered at once, touching nothing else (a client still here
+    // at the program's end may be served after it).
+    if (closing) {
+        closeAfterReply(res);
+        setError(res, 503, QStringLiteral("Das Programm endet gerade."));
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    size_t headerBytes = req.method.size() + req.target.size();
+    for (const auto& [name, value] : req.headers) {
+        headerBytes += name.size() + value.size() + 4;
+    }
+    const std::optional<int> framing =
+        headerBytes > kMaxHeaderBytes + 128 ? 431 : refusedFraming(req); // (the server's own few)
+    if (framing) {
+        closeAfterReply(res);
+        setError(res, *framing, errorText(*framing));
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    if (!shared.passwordRequired && shared.storedPassword().isEmpty() &&
+        !hostIsLoopback(req.get_header_value("Host"))) {
+        setError(res, 403, QStringLiteral("Ohne Passwort nur über 127.0.0.1 oder ::1."));
+        return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+}
+
 void configure(Shared& shared, httplib::Server& server) {
     server.set_default_headers({
         {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
@@ -538,44 +701,18 @@ void configure(Shared& shared, httplib::Server& server) {
     });
     server.set_socket_options([](socket_t socket) { setListenOptions(int(socket)); });
     server.set_tcp_nodelay(true); // an answer's head and body go out at once, not 40 ms apart
-    server.set_read_timeout(kIdleSeconds, 0);
-    server.set_write_timeout(kIdleSeconds, 0);
-    // Idle connections are let go soon: nothing waits on them at exit.
-    server.set_keep_alive_timeout(2);
     server.set_payload_max_length(kMaxBodyBytes);
     server.set_pre_routing_handler([&shared](const httplib::Request& req, httplib::Response& res) {
-        bool closing = false;
-        {
-            std::lock_guard lock(shared.stateMutex);
-            closing = shared.closing;
-        }
-        // Ending, or too many: answered at once, touching nothing else (a
-        // client still here at the program's end may be served after it).
-        if (tRefusing || closing) {
-            res.set_header("Connection", "close");
-            setError(res, 503,
-                     closing ? QStringLiteral("Das Programm endet gerade.") : errorText(503));
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        size_t headerBytes = req.method.size() + req.target.size();
-        for (const auto& [name, value] : req.headers) {
-            headerBytes += name.size() + value.size() + 4;
-        }
-        if (headerBytes > kMaxHeaderBytes + 128) { // (the server's own few)
-            res.set_header("Connection", "close");
-            setError(res, 431, errorText(431));
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (!shared.passwordSet() && !hostIsLoopback(req.get_header_value("Host"))) {
-            setError(res, 403, QStringLiteral("Ohne Passwort nur über 127.0.0.1 oder ::1."));
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
+        return preRouting(shared, req, res);
     });
     server.set_error_handler(
         httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& res) {
             if (!res.body.empty()) {
                 return httplib::Server::HandlerResponse::Unhandled;
+            }
+            res.status = cutShortStatus(res.status);
+            if (res.status == 413 || res.status == 414 || res.status == 431) {
+                closeAfterReply(res);
             }
             setError(res, res.status, errorText(res.status));
             return httplib::Server::HandlerResponse::Handled;
@@ -592,7 +729,9 @@ void configure(Shared& shared, httplib::Server& server) {
 
 WebPanel::WebPanel(RelayOperations& relays, PanelOptions options, QTextStream& log, QObject* parent)
     : QObject(parent), relays_(relays), options_(std::move(options)), log_(log),
-      api_(relays, [] { return SystemPortResolver::devicesInComOrder(); }) {
+      ports_(
+          std::make_shared<PortDirectory>([] { return SystemPortResolver::devicesInComOrder(); })),
+      api_(relays, [ports = ports_] { return ports->devices(); }) {
     loadPage();
 }
 
@@ -602,6 +741,106 @@ WebPanel::~WebPanel() {
 
 void WebPanel::say(const QString& line) {
     log_ << QStringLiteral("Web-Panel: ") << line << Qt::endl;
+}
+
+namespace {
+
+void addPage(Shared& shared) {
+    shared.files = {
+        {"/",
+         {"text/html; charset=utf-8", readResource(QStringLiteral("index.html")).toStdString()}},
+        {"/app.js",
+         {"text/javascript; charset=utf-8", readResource(QStringLiteral("app.js")).toStdString()}},
+        {"/style.css",
+         {"text/css; charset=utf-8", readResource(QStringLiteral("style.css")).toStdString()}},
+        {"/icon.svg", {"image/svg+xml", readResource(QStringLiteral("icon.svg")).toStdString()}},
+    };
+    shared.openApi = readResource(QStringLiteral("openapi.json")).toStdString();
+}
+
+// The answer to a connection refused unread: complete, and the same each time.
+std::string refusalText() {
+    const std::string body = apiError(503, errorText(503)).body.toStdString();
+    return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(kJson) +
+           "\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nCache-Control: no-store\r\nRetry-After: 1\r\nConnection: close\r\n"
+           "X-Content-Type-Options: nosniff\r\n\r\n" +
+           body;
+}
+
+} // namespace
+
+// The server's TLS context with the given or the self-signed certificate,
+// or null (plain HTTP); false, with a line said, when it cannot be had.
+bool WebPanel::makeTls(SSL_CTX*& tls, QString& fingerprintText) {
+    tls = nullptr;
+    if (!usesTls(options_)) {
+        return true;
+    }
+    QString certFile = options_.certFile;
+    QString keyFile = options_.keyFile;
+    if (certFile.isEmpty()) {
+        certFile = selfSignedCertFile(options_);
+        keyFile = selfSignedKeyFile(options_);
+        if (!QFileInfo::exists(certFile) || !QFileInfo::exists(keyFile)) {
+            if (const auto error =
+                    makeSelfSigned(certFile, keyFile, hostNames(), hostAddresses())) {
+                say(*error);
+                return false;
+            }
+            say(QStringLiteral("neues Zertifikat in %1").arg(certFile));
+        }
+    }
+    QString error;
+    fingerprintText = fingerprint(certFile, error);
+    tls = makeServerTls(certFile, keyFile);
+    if (tls == nullptr) {
+        say(QStringLiteral("Zertifikat %1 oder Schlüssel %2 nicht brauchbar.")
+                .arg(certFile, keyFile));
+        return false;
+    }
+    return true;
+}
+
+bool WebPanel::bind(GuardedServer& server) {
+    const std::string host =
+        options_.address.isEmpty() ? std::string("::") : options_.address.toStdString();
+    bool bound = server.bind_to_port(host, options_.port);
+    if (!bound && options_.address.isEmpty()) {
+        bound = server.bind_to_port("0.0.0.0", options_.port); // no IPv6 here
+    }
+    if (!bound) {
+        say(QStringLiteral("Port %1 ist nicht frei, oder die Adresse %2 gibt es hier nicht.")
+                .arg(options_.port)
+                .arg(options_.address.isEmpty() ? QStringLiteral("*") : options_.address));
+    }
+    return bound;
+}
+
+void WebPanel::sayWhere(const QString& fingerprintText) {
+    const bool tls = shared_->tls;
+    const QString scheme = tls ? QStringLiteral("https") : QStringLiteral("http");
+    QString where =
+        options_.address.isEmpty()
+            ? QStringLiteral("%1://%2:%3/ (alle Adressen)")
+                  .arg(scheme, hostNames().value(0))
+                  .arg(options_.port)
+            : QStringLiteral("%1://%2:%3/")
+                  .arg(scheme, options_.address.contains(QLatin1Char(':'))
+                                   ? QLatin1Char('[') + options_.address + QLatin1Char(']')
+                                   : options_.address)
+                  .arg(options_.port);
+    if (!fingerprintText.isEmpty()) {
+        where += QStringLiteral(", Zertifikat SHA-256 ") + fingerprintText;
+    }
+    say(QStringLiteral("unter ") + where);
+    if (!tls && shared_->passwordRequired) {
+        say(QStringLiteral("ohne TLS (--web-plain-http): das Passwort geht unverschlüsselt "
+                           "über das Netz."));
+    }
+    if (shared_->storedPassword().isEmpty()) {
+        say(QStringLiteral("ohne Passwort: jeder Benutzer dieses Rechners kann schalten."));
+    }
 }
 
 bool WebPanel::start() {
@@ -617,76 +856,23 @@ bool WebPanel::start() {
     auto shared = std::make_shared<Shared>();
     shared->options = options_;
     shared->tls = usesTls(options_);
+    shared->passwordRequired = !loopback;
     shared->sessions = std::make_unique<SessionStore>(sessionsFile(options_));
-    shared->files = {
-        {"/",
-         {"text/html; charset=utf-8", readResource(QStringLiteral("index.html")).toStdString()}},
-        {"/app.js",
-         {"text/javascript; charset=utf-8", readResource(QStringLiteral("app.js")).toStdString()}},
-        {"/style.css",
-         {"text/css; charset=utf-8", readResource(QStringLiteral("style.css")).toStdString()}},
-        {"/icon.svg", {"image/svg+xml", readResource(QStringLiteral("icon.svg")).toStdString()}},
-    };
-    shared->openApi = readResource(QStringLiteral("openapi.json")).toStdString();
-
+    shared->ports = ports_;
+    addPage(*shared);
+    SSL_CTX* tls = nullptr;
     QString fingerprintText;
-    if (shared->tls) {
-        QString certFile = options_.certFile;
-        QString keyFile = options_.keyFile;
-        if (certFile.isEmpty()) {
-            certFile = selfSignedCertFile(options_);
-            keyFile = selfSignedKeyFile(options_);
-            if (!QFileInfo::exists(certFile) || !QFileInfo::exists(keyFile)) {
-                if (const auto error =
-                        makeSelfSigned(certFile, keyFile, hostNames(), hostAddresses())) {
-                    say(*error);
-                    return false;
-                }
-                say(QStringLiteral("neues Zertifikat in %1").arg(certFile));
-            }
-        }
-        QString error;
-        fingerprintText = fingerprint(certFile, error);
-        X509* cert = nullptr;
-        EVP_PKEY* key = nullptr;
-        if (FILE* f = fopen(QFile::encodeName(certFile).constData(), "r")) {
-            cert = PEM_read_X509(f, nullptr, nullptr, nullptr);
-            fclose(f);
-        }
-        if (FILE* f = fopen(QFile::encodeName(keyFile).constData(), "r")) {
-            key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-            fclose(f);
-        }
-        if (cert != nullptr && key != nullptr) {
-            shared->server = std::make_unique<httplib::SSLServer>(cert, key);
-        }
-        X509_free(cert);
-        EVP_PKEY_free(key);
-        if (!shared->server || !shared->server->is_valid()) {
-            say(QStringLiteral("Zertifikat %1 oder Schlüssel %2 nicht brauchbar.")
-                    .arg(certFile, keyFile));
-            return false;
-        }
-    } else {
-        shared->server = std::make_unique<httplib::Server>();
+    if (!makeTls(tls, fingerprintText)) {
+        return false;
     }
-    httplib::Server& server = *shared->server;
-    configure(*shared, server);
-    server.new_task_queue = [weak = std::weak_ptr<Shared>(shared)]() -> httplib::TaskQueue* {
+    shared->server = std::make_unique<GuardedServer>(tls, refusalText());
+    configure(*shared, *shared->server);
+    shared->server->new_task_queue = [weak =
+                                          std::weak_ptr<Shared>(shared)]() -> httplib::TaskQueue* {
         const auto shared = weak.lock();
         return new ConnectionThreads(shared, shared->leaveBy);
     };
-
-    const std::string host =
-        options_.address.isEmpty() ? std::string("::") : options_.address.toStdString();
-    bool bound = server.bind_to_port(host, options_.port);
-    if (!bound && options_.address.isEmpty()) {
-        bound = server.bind_to_port("0.0.0.0", options_.port); // no IPv6 here
-    }
-    if (!bound) {
-        say(QStringLiteral("Port %1 ist nicht frei, oder die Adresse %2 gibt es hier nicht.")
-                .arg(options_.port)
-                .arg(options_.address.isEmpty() ? QStringLiteral("*") : options_.address));
+    if (!bind(*shared->server)) {
         return false;
     }
     {
@@ -702,29 +888,7 @@ bool WebPanel::start() {
         publish();
     });
     listener_ = std::thread([shared] { shared->server->listen_after_bind(); });
-
-    const QString scheme = shared->tls ? QStringLiteral("https") : QStringLiteral("http");
-    QString where =
-        options_.address.isEmpty()
-            ? QStringLiteral("%1://%2:%3/ (alle Adressen)")
-                  .arg(scheme, hostNames().value(0))
-                  .arg(options_.port)
-            : QStringLiteral("%1://%2:%3/")
-                  .arg(scheme, options_.address.contains(QLatin1Char(':'))
-                                   ? QLatin1Char('[') + options_.address + QLatin1Char(']')
-                                   : options_.address)
-                  .arg(options_.port);
-    if (!fingerprintText.isEmpty()) {
-        where += QStringLiteral(", Zertifikat SHA-256 ") + fingerprintText;
-    }
-    say(QStringLiteral("unter ") + where);
-    if (!shared->tls && !loopback) {
-        say(QStringLiteral("ohne TLS (--web-plain-http): das Passwort geht unverschlüsselt "
-                           "über das Netz."));
-    }
-    if (!shared->passwordSet()) {
-        say(QStringLiteral("ohne Passwort: jeder Benutzer dieses Rechners kann schalten."));
-    }
+    sayWhere(fingerprintText);
     return true;
 }
 
@@ -758,6 +922,8 @@ void WebPanel::leave(int ms) {
             .count();
     shared->server->stop();
     listener_.join();
+    // (Sessions of a password changed meanwhile are not written back.)
+    shared->storedPassword();
     std::lock_guard lock(shared->authMutex);
     shared->sessions->save(wallSeconds(), true);
 }

@@ -8,12 +8,19 @@
 #include <QObject>
 #include <QTextStream>
 
+#include <openssl/ssl.h>
+
 #include <memory>
 #include <thread>
+
+namespace relais {
+class PortDirectory;
+}
 
 namespace relais::web {
 
 struct Shared;
+class GuardedServer;
 
 // The web panel: the page and the JSON API over HTTP(S), on a server of its
 // own threads. Requests reach the relays only as calls queued to this
@@ -34,12 +41,16 @@ public:
     void leave(int ms) override;
 
 private:
+    bool makeTls(SSL_CTX*& tls, QString& fingerprintText);
+    bool bind(GuardedServer& server);
+    void sayWhere(const QString& fingerprintText);
     void publish();
     void say(const QString& line);
 
     RelayOperations& relays_;
     PanelOptions options_;
     QTextStream& log_;
+    std::shared_ptr<PortDirectory> ports_;
     PanelApi api_;
     std::shared_ptr<Shared> shared_;
     std::thread listener_;

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "client_address.h"
+#include "guarded_stream.h"
+
+#include <httplib.h>
+#include <openssl/ssl.h>
+
+#include <functional>
+#include <string>
+
+namespace relais::web {
+
+// cpp-httplib's server with every connection read through a GuardedStream:
+// bounded while it is read, at most a few connections per client (more are
+// answered 503 unread), TLS where a context is given.
+class GuardedServer : public httplib::Server {
+public:
+    static constexpr int kConnectionsPerClient = 8;
+    // `tls` may be null (plain HTTP); the server takes it over.
+    // `refusal`: the whole answer to a connection refused unread.
+    GuardedServer(SSL_CTX* tls, std::string refusal);
+    ~GuardedServer() override;
+    // Refuse the connections handed over from this thread unread (the
+    // server has no thread left for them).
+    static void refuseOnThisThread(bool on);
+
+private:
+    bool process_and_close_socket(socket_t sock) override;
+    void serve(GuardedStream& stream);
+    SSL* handshake(SocketHandle socket);
+    void refuse(SocketHandle socket) const;
+
+    SSL_CTX* tls_;
+    std::string refusal_;
+    RequestLimits limits_;
+    ConnectionsPerClient perClient_{kConnectionsPerClient};
+};
+
+} // namespace relais::web
