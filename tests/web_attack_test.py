@@ -36,9 +36,10 @@ PASSWORD = "Pumpe-im-Keller-7"
 MiB = 1 << 20
 
 
-def rss_kib(pid):
+def rss_kib(pid, field="VmRSS"):
+    """Resident memory now, or at its peak so far (VmHWM)."""
     with open(f"/proc/{pid}/status") as f:
-        return next(int(l.split()[1]) for l in f if l.startswith("VmRSS:"))
+        return next(int(l.split()[1]) for l in f if l.startswith(field + ":"))
 
 
 def start(*args):
@@ -126,10 +127,11 @@ for name, (head, filler) in floods.items():
         t.start()
     for t in threads:
         t.join(60)
-    grown = (rss_kib(program.pid) - before) / 1024
+    grown = (rss_kib(program.pid, "VmHWM") - before) / 1024  # the peak during the flood
     statuses = sorted({r[0] for r in results}, key=str)
     taken = max(r[1] for r in results) / MiB
-    print(f"  {name}: 64 connections, answers {statuses}, at most {taken:.1f} MiB sent, RSS +{grown:.1f} MiB")
+    print(f"  {name}: 64 connections, answers {statuses}, at most {taken:.1f} MiB sent, "
+          f"peak RSS +{grown:.1f} MiB")
     if len(results) != 64 or any(s not in (400, 413, 414, 431) for s, _ in results):
         fail(f"{name}: not every flood cut short with an error: {results}")
     if taken > 8 or grown > 32:

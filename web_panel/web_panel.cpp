@@ -603,6 +603,15 @@ QString errorText(int status) {
     }
 }
 
+// On every answer, the ones refused unread too.
+httplib::Headers securityHeaders() {
+    return {
+        {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"Referrer-Policy", "no-referrer"},
+    };
+}
+
 // Framing that two readers could take two ways, or a body this panel never
 // takes: refused before the body is read, and the connection closed.
 std::optional<int> refusedFraming(const httplib::Request& req) {
@@ -694,11 +703,7 @@ httplib::Server::HandlerResponse preRouting(Shared& shared, const httplib::Reque
 }
 
 void configure(Shared& shared, httplib::Server& server) {
-    server.set_default_headers({
-        {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
-        {"X-Content-Type-Options", "nosniff"},
-        {"Referrer-Policy", "no-referrer"},
-    });
+    server.set_default_headers(securityHeaders());
     server.set_socket_options([](socket_t socket) { setListenOptions(int(socket)); });
     server.set_tcp_nodelay(true); // an answer's head and body go out at once, not 40 ms apart
     server.set_payload_max_length(kMaxBodyBytes);
@@ -761,11 +766,13 @@ void addPage(Shared& shared) {
 // The answer to a connection refused unread: complete, and the same each time.
 std::string refusalText() {
     const std::string body = apiError(503, errorText(503)).body.toStdString();
-    return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(kJson) +
-           "\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nCache-Control: no-store\r\nRetry-After: 1\r\nConnection: close\r\n"
-           "X-Content-Type-Options: nosniff\r\n\r\n" +
-           body;
+    std::string text = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: " + std::string(kJson) +
+                       "\r\nContent-Length: " + std::to_string(body.size()) +
+                       "\r\nCache-Control: no-store\r\nRetry-After: 1\r\nConnection: close\r\n";
+    for (const auto& [name, value] : securityHeaders()) {
+        text += name + ": " + value + "\r\n";
+    }
+    return text + "\r\n" + body;
 }
 
 } // namespace
