@@ -267,8 +267,14 @@ def frames(u):
     return sum(len(d) for _, d in u.chunks_since(t0 + 1) if _ < stop) // 5
 
 
+def longest_gap(u):
+    times = [at for at, _ in u.chunks_since(t0 + 1) if at < stop]
+    return max((b - a for a, b in zip(times, times[1:])), default=0) * 1000
+
+
 busy_frames, idle_frames = frames(unit), frames(idle_unit)
-print(f"  {polls[0]} port lists in 10 s: {busy_frames} frames, the idle instance {idle_frames}")
+print(f"  {polls[0]} port lists in 10 s: {busy_frames} frames, the idle instance {idle_frames}; "
+      f"longest gap {longest_gap(unit):.0f} ms, idle {longest_gap(idle_unit):.0f} ms")
 if busy_frames < idle_frames - 2:
     fail(f"frames lost while the panel was polled: {busy_frames} against {idle_frames}")
 print("ok: polling the ports with 32 streams open costs no frame")
