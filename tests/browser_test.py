@@ -236,7 +236,10 @@ setTimeout(() => document.title = "done", 1500);
             self.wfile.write(evil.encode())
         def log_message(self, *args):
             pass
-    server = http.server.HTTPServer(("127.0.0.1", evil_port), Evil)
+    # Threads of their own: a connection Chromium opens and leaves idle must
+    # not hold up the next request, nor the server's end, for a minute.
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", evil_port), Evil)
+    server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
     before = api_state()["mask"]
     driver.get(f"http://127.0.0.1:{evil_port}/")

@@ -494,6 +494,18 @@ private slots:
         open.leave("a");
         QVERIFY(open.enter("a"));
         QVERIFY(!open.enter("a"));
+        // A full client's idle connections make room, the longest idle first;
+        // one back at work does not.
+        QStringList woken;
+        const quint64 first = open.idle("a", [&] { woken << "first"; });
+        const quint64 second = open.idle("a", [&] { woken << "second"; });
+        open.idle("b", [&] { woken << "b"; });
+        open.busy("a", first);
+        QVERIFY(open.enter("a"));
+        QCOMPARE(woken, QStringList{"second"});
+        QVERIFY(!open.enter("a"));
+        open.busy("a", second);
+        QCOMPARE(woken, QStringList{"second"});
     }
 
     void passwords_data() {

@@ -21,19 +21,38 @@ QString addressKey(const QString& address) {
 
 bool ConnectionsPerClient::enter(const QString& key) {
     std::lock_guard lock(mutex_);
-    int& count = open_[key];
-    if (count >= limit_) {
-        return false;
+    Client& client = clients_[key];
+    if (client.open >= limit_) {
+        if (client.idle.empty()) {
+            return false;
+        }
+        client.idle.front().wake();
+        client.idle.pop_front();
     }
-    ++count;
+    ++client.open;
     return true;
 }
 
 void ConnectionsPerClient::leave(const QString& key) {
     std::lock_guard lock(mutex_);
-    const auto found = open_.find(key);
-    if (found != open_.end() && --found.value() <= 0) {
-        open_.erase(found);
+    const auto found = clients_.find(key);
+    if (found != clients_.end() && --found->open <= 0 && found->idle.empty()) {
+        clients_.erase(found);
+    }
+}
+
+quint64 ConnectionsPerClient::idle(const QString& key, Wake wake) {
+    std::lock_guard lock(mutex_);
+    const quint64 ticket = ++nextTicket_;
+    clients_[key].idle.push_back(Idle{ticket, std::move(wake)});
+    return ticket;
+}
+
+void ConnectionsPerClient::busy(const QString& key, quint64 ticket) {
+    std::lock_guard lock(mutex_);
+    const auto found = clients_.find(key);
+    if (found != clients_.end()) {
+        found->idle.remove_if([ticket](const Idle& idle) { return idle.ticket == ticket; });
     }
 }
 

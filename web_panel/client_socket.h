@@ -25,6 +25,8 @@ long sendSome(SocketHandle socket, const char* data, std::size_t size);
 bool peerHasLeft(SocketHandle socket);
 // The numeric address and port of the peer (or of this end).
 std::string socketAddress(SocketHandle socket, bool peer, int& port);
+// Ends the connection both ways; the handle stays valid until closed.
+void shutdownSocket(SocketHandle socket);
 void closeSocket(SocketHandle socket);
 
 } // namespace relais::web

@@ -73,6 +73,10 @@ std::string socketAddress(SocketHandle socket, bool peer, int& port) {
     return host;
 }
 
+void shutdownSocket(SocketHandle socket) {
+    shutdown(int(socket), SHUT_RDWR);
+}
+
 void closeSocket(SocketHandle socket) {
     shutdown(int(socket), SHUT_RDWR);
     close(int(socket));

@@ -67,6 +67,10 @@ std::string socketAddress(SocketHandle socket, bool peer, int& port) {
     return host;
 }
 
+void shutdownSocket(SocketHandle socket) {
+    shutdown(SOCKET(socket), SD_BOTH);
+}
+
 void closeSocket(SocketHandle socket) {
     shutdown(SOCKET(socket), SD_BOTH);
     closesocket(SOCKET(socket));

@@ -52,7 +52,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     if (tls_ == nullptr || (ssl = handshake(socket)) != nullptr) {
         GuardedStream stream(socket, ssl, limits_);
         stream.makeCurrent(true);
-        serve(stream);
+        serve(stream, client);
         stream.makeCurrent(false);
     }
     if (ssl != nullptr) {
@@ -64,9 +64,15 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     return true;
 }
 
-void GuardedServer::serve(GuardedStream& stream) {
+void GuardedServer::serve(GuardedStream& stream, const QString& client) {
+    const auto socket = SocketHandle(stream.socket());
     for (int n = 0; n < kRequestsPerConnection && is_running(); ++n) {
-        if (!stream.awaitRequest(n == 0 ? kFirstRequestWait : kKeepAliveWait)) {
+        // Waiting, it may be asked to make room for a newer connection of
+        // its client (the lock keeps the socket open meanwhile).
+        const quint64 ticket = perClient_.idle(client, [socket] { shutdownSocket(socket); });
+        const bool asked = stream.awaitRequest(n == 0 ? kFirstRequestWait : kKeepAliveWait);
+        perClient_.busy(client, ticket);
+        if (!asked) {
             return;
         }
         bool clientCloses = false;

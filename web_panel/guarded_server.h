@@ -6,6 +6,8 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include <QString>
+
 #include <functional>
 #include <string>
 
@@ -27,7 +29,7 @@ public:
 
 private:
     bool process_and_close_socket(socket_t sock) override;
-    void serve(GuardedStream& stream);
+    void serve(GuardedStream& stream, const QString& client);
     SSL* handshake(SocketHandle socket);
     void refuse(SocketHandle socket) const;
 
