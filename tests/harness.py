@@ -211,6 +211,15 @@ class Unit:
         os.close(self.slave)
 
 
+def own_home(session):
+    """A home of the session's own, for the program's settings and the web
+    panel's files: the environment to run it in, and its password file."""
+    home = f"{session.work}/home"
+    os.makedirs(home)
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=f"{home}/.config")
+    return env, f"{home}/.config/relaiskarte/web-password"
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

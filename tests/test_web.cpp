@@ -265,10 +265,10 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, known);
         QFETCH(bool, allowed);
-        const std::optional<PortSpec> spec = parsePortSpec(port);
-        QVERIFY(spec);
+        const std::optional<PortSpec> named = parsePortSpec(port);
+        QVERIFY(named);
         const auto knownPort = known.isEmpty() ? std::nullopt : parsePortSpec(known);
-        QCOMPARE(allowedFromNetwork(*spec, twoPorts(), knownPort), allowed);
+        QCOMPARE(allowedFromNetwork(*named, twoPorts(), knownPort), allowed);
     }
     // The API takes the known port, and refuses another terminal.
     void apiTakesTheKnownPort() {

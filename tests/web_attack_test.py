@@ -22,16 +22,13 @@ subprocess.run(["ip", "addr", "add", "192.0.2.1/32", "dev", "lo"], check=True)
 subprocess.run(["ip", "addr", "add", "2001:db8::1/128", "dev", "lo"], check=True)
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, Unit as SessionUnit, free_port, run
+from harness import Session, own_home, Unit as SessionUnit, free_port, run
 
 app = os.path.abspath(sys.argv[1])
 session = Session("web-attack-")
 work = session.work
 fail, wait_for = session.fail, session.wait_for
-home = f"{work}/home"
-os.makedirs(home)
-env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=f"{home}/.config")
-store = f"{home}/.config/relaiskarte/web-password"
+env, store = own_home(session)
 PASSWORD = "Pumpe-im-Keller-7"
 MiB = 1 << 20
 

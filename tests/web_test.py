@@ -8,7 +8,7 @@ Usage: web_test.py RELAISKARTE"""
 
 import http.client, json, os, signal, socket, ssl, subprocess, sys, threading, time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, Unit as SessionUnit, free_port, need, run, test_certificates
+from harness import Session, own_home, Unit as SessionUnit, free_port, need, run, test_certificates
 
 app = os.path.abspath(sys.argv[1])
 need("openssl")
@@ -16,10 +16,7 @@ need("openssl")
 session = Session("web-test-")
 work = session.work
 fail, wait_for = session.fail, session.wait_for
-home = f"{work}/home"
-os.makedirs(home)
-env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=f"{home}/.config")
-store = f"{home}/.config/relaiskarte/web-password"
+env, store = own_home(session)
 PASSWORD = "Pumpe-im-Keller-7"
 HEADERS = {"Content-Security-Policy": "default-src 'self'; frame-ancestors 'none'",
            "X-Content-Type-Options": "nosniff", "Referrer-Policy": "no-referrer"}
