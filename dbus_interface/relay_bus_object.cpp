@@ -2,6 +2,7 @@
 
 #include "bus_names.h"
 #include "link_control.h"
+#include "port_resolver.h"
 
 #include <QDBusError>
 #include <QDBusMessage>
@@ -22,10 +23,10 @@ QString bus::errorName(int number) {
     }
 }
 
-RelayBusObject::RelayBusObject(RelayWindow& window)
-    : QObject(&window), window_(window), lastRelays_(relays()), lastRunning_(running()),
+RelayBusObject::RelayBusObject(RelayOperations& relays, QObject* owner)
+    : QObject(owner), relays_(relays), lastRelays_(relays.relays()), lastRunning_(running()),
       lastPort_(port()) {
-    connect(&window_, &RelayWindow::stateChanged, this, &RelayBusObject::announceChanges);
+    relays_.watch(this, [this] { announceChanges(); });
 }
 
 bool RelayBusObject::publish(QDBusConnection bus) {
@@ -45,45 +46,36 @@ RelayBusObject::~RelayBusObject() {
     }
 }
 
-void RelayBusObject::refuse(const QString& message) {
-    if (calledFromDBus()) {
-        sendErrorReply(QDBusError::InvalidArgs, message);
+void RelayBusObject::run(const RelayCommand::Made& made) {
+    const auto refusal =
+        carryOut(relays_, made, [] { return SystemPortResolver::devicesInComOrder(); });
+    if (!refusal || !calledFromDBus()) {
+        return;
+    }
+    switch (refusal->kind) {
+    case Refusal::Kind::BadArgument:
+        return sendErrorReply(QDBusError::InvalidArgs, refusal->text);
+    case Refusal::Kind::Conflict:
+        return sendErrorReply(bus::kInterface + QStringLiteral(".Error.Busy"), refusal->text);
+    case Refusal::Kind::PortError:
+        return sendErrorReply(bus::errorName(refusal->portError), refusal->message);
     }
 }
 
 void RelayBusObject::SetRelay(uint relay, bool on) {
-    if (relay < 1 || relay > uint(kRelayCount)) {
-        refuse(QStringLiteral("Relais %1 gibt es nicht (1 bis 16)").arg(relay));
-        return;
-    }
-    window_.setRelay(int(relay), on);
+    run(RelayCommand::setRelay(relay, on));
 }
 
 void RelayBusObject::SetRelays(uint mask) {
-    if (mask > 0xFFFFu) {
-        refuse(QStringLiteral("Maske %1 außerhalb von 0 bis 65535").arg(mask));
-        return;
-    }
-    window_.setRelays(quint16(mask));
+    run(RelayCommand::setAll(mask));
 }
 
 void RelayBusObject::Start(const QString& port) {
-    const auto requested = parsePortSpec(port);
-    if (!requested) {
-        refuse(QStringLiteral("Ungültige Schnittstelle \"%1\"").arg(port));
-        return;
-    }
-    try {
-        window_.startOn(*requested);
-    } catch (const CommError& error) {
-        if (calledFromDBus()) {
-            sendErrorReply(bus::errorName(error.number()), messageFor(error));
-        }
-    }
+    run(RelayCommand::start(port, false));
 }
 
 void RelayBusObject::Stop() {
-    window_.stop();
+    run(RelayCommand::stop());
 }
 
 void RelayBusObject::announceChanges() {

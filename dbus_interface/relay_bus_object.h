@@ -1,6 +1,7 @@
 #pragma once
 
-#include "relay_window.h"
+#include "relay_command.h"
+#include "relay_operations.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -9,8 +10,10 @@
 namespace relais {
 
 // The window as scripts see it on the session bus. Switching relays acts as
-// clicks do; Start and Stop as "Start/Stop" does, but a failure goes back to
-// the caller as a D-Bus error instead of a message box.
+// clicks do; Start and Stop as "Start/Stop" does, but a refusal goes back to
+// the caller as a D-Bus error instead of a message box: InvalidArgs for a bad
+// argument, Error.Busy while the link runs on another port, and the port's
+// own error name for a failed opening.
 class RelayBusObject : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "de.korvander.Relaiskarte1")
@@ -19,16 +22,17 @@ class RelayBusObject : public QObject, protected QDBusContext {
     Q_PROPERTY(QString Port READ port)
 
 public:
-    explicit RelayBusObject(RelayWindow& window);
+    // Lives as long as `owner`, which must outlive nothing the relays do.
+    RelayBusObject(RelayOperations& relays, QObject* owner);
     ~RelayBusObject() override;
 
     // Makes the object reachable on `bus` and asks for the well-known name;
     // tells whether the name was had (a second window goes without).
     bool publish(QDBusConnection bus);
 
-    uint relays() const { return window_.relays(); }
-    bool running() const { return window_.isRunning(); }
-    QString port() const { return window_.portInUse(); }
+    uint relays() const { return relays_.relays(); }
+    bool running() const { return relays_.isRunning(); }
+    QString port() const { return relays_.portInUse(); }
 
 public slots:
     void SetRelay(uint relay, bool on);
@@ -38,9 +42,9 @@ public slots:
 
 private:
     void announceChanges();
-    void refuse(const QString& message);
+    void run(const RelayCommand::Made& made);
 
-    RelayWindow& window_;
+    RelayOperations& relays_;
     QDBusConnection bus_{QString()};
     uint lastRelays_;
     bool lastRunning_;

@@ -167,15 +167,16 @@ void RelayWindow::wireEvents() {
     for (int k = 1; k <= kRelayCount; ++k) {
         connect(relayButton(k), &QPushButton::clicked, this, [this, k] { relayClicked(k); });
         connect(relayButton(k), &GraphicalButton::backColorChanged, this,
-                &RelayWindow::stateChanged);
+                [this] { gate_.changed(); });
     }
     connect(this, &RelayWindow::stateChanged, this, &RelayWindow::scheduleAnnouncement);
     connect(startStopButton_, &QPushButton::clicked, this, &RelayWindow::startStopClicked);
     connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(resendButton_, &QPushButton::clicked, this, &RelayWindow::resendLastFrame);
     connect(&tickTimer_, &QTimer::timeout, this, &RelayWindow::tick);
-    connect(startStopButton_, &GraphicalButton::backColorChanged, this, &RelayWindow::stateChanged);
-    connect(&serial_, &QtSerialControl::lineLost, this, &RelayWindow::stateChanged);
+    connect(startStopButton_, &GraphicalButton::backColorChanged, this,
+            [this] { gate_.changed(); });
+    connect(&serial_, &QtSerialControl::lineLost, this, [this] { gate_.changed(); });
 }
 
 void RelayWindow::scheduleAnnouncement() {

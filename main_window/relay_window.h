@@ -51,6 +51,7 @@ public:
     void watch(QObject* context, std::function<void()> changed) override {
         connect(this, &RelayWindow::stateChanged, context, std::move(changed));
     }
+    void asOneChange(const std::function<void()>& work) override { gate_.asOne(work); }
 
 signals:
     // A relay, the link or the port changed.
@@ -71,6 +72,7 @@ private:
     void scheduleAnnouncement();
     void announceChanges();
 
+    ChangeGate gate_{[this] { emit stateChanged(); }};
     QtSerialControl serial_;
     QTimer tickTimer_;
     RelayPanel::Buttons relayButtons_{};

@@ -2,7 +2,7 @@
 
 #include "link_control.h"
 #include "messages.h"
-#include "network_ports.h"
+#include "relay_command.h"
 #include "system_trust.h"
 
 #include <QCoreApplication>
@@ -273,50 +273,40 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
         return;
     }
     const Command command = parseCommand(options_.name, topic, payload);
+    RelayCommand::Made made = RelayCommand::stop();
     switch (command.kind) {
     case Command::Kind::SetRelay:
-        relays_.setRelay(command.relay, command.on);
+        made = RelayCommand::setRelay(command.relay, command.on);
         break;
     case Command::Kind::ToggleRelay:
-        relays_.setRelay(command.relay, !(relays_.relays() & (1u << (command.relay - 1))));
+        made = RelayCommand::toggleRelay(command.relay);
         break;
     case Command::Kind::SetRelays:
-        relays_.setRelays(command.mask);
+        made = RelayCommand::setAll(command.mask);
         break;
     case Command::Kind::Stop:
-        relays_.stop();
         break;
-    case Command::Kind::Start: {
-        QString error;
-        auto port = command.port.isEmpty() ? relays_.knownPort() : parsePortSpec(command.port);
-        if (port && !command.port.isEmpty() &&
-            !allowedFromNetwork(*port, ports_.devices(), relays_.knownPort())) {
-            port.reset();
-        }
-        if (port) {
-            try {
-                relays_.startOn(*port);
-            } catch (const CommError& e) {
-                error = messageFor(e);
-            }
-        } else if (command.port.isEmpty()) {
-            error = QStringLiteral("Keine Schnittstelle bekannt: im Fenster eine wählen, mit "
-                                   "--port starten oder die Schnittstelle senden.");
-        } else {
-            error = QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8, "
-                                   "/dev/serial/by-id/…, /dev/serial/by-path/… oder die "
-                                   "bekannte Schnittstelle.")
-                        .arg(command.port);
-        }
-        if (!error.isEmpty()) {
-            publish({linkErrorTopic(options_.name), error.toUtf8(), false});
-        }
+    case Command::Kind::Start:
+        made = RelayCommand::start(command.port, true);
         break;
-    }
     case Command::Kind::Invalid:
-        ignore(topic, command.error);
-        break;
+        return ignore(topic, command.error);
     }
+    std::optional<Refusal> refusal;
+    if (const auto* refused = std::get_if<Refusal>(&made)) {
+        refusal = *refused;
+    } else {
+        refusal =
+            carryOut(relays_, std::get<RelayCommand>(made), [this] { return ports_.devices(); });
+    }
+    if (!refusal) {
+        return;
+    }
+    if (command.kind != Command::Kind::Start) {
+        return ignore(topic, refusal->text);
+    }
+    const QString& text = refusal->message.isEmpty() ? refusal->text : refusal->message;
+    publish({linkErrorTopic(options_.name), text.toUtf8(), false});
 }
 
 void Bridge::ignore(const QString& topic, const QString& why) {

@@ -67,8 +67,4 @@ void HeadlessRelays::tick() {
     link_.runOnLine([this] { panel_.tick(); });
 }
 
-void HeadlessRelays::changed() {
-    emit stateChanged();
-}
-
 } // namespace relais

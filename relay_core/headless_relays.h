@@ -34,6 +34,7 @@ public:
     void watch(QObject* context, std::function<void()> changed) override {
         connect(this, &HeadlessRelays::stateChanged, context, std::move(changed));
     }
+    void asOneChange(const std::function<void()>& work) override { gate_.asOne(work); }
 
     // Closes the port without sending anything more.
     void closePort() { link_.closePortOnExit(); }
@@ -77,8 +78,9 @@ private:
         }
         HeadlessRelays& owner;
     };
-    void changed();
+    void changed() { gate_.changed(); }
 
+    ChangeGate gate_{[this] { emit stateChanged(); }};
     QtSerialControl serial_;
     QTimer timer_;
     std::array<Button, kRelayCount> buttons_;

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 
 namespace relais {
 
@@ -33,6 +34,40 @@ public:
     // made it (a click, the keyboard, a script, a lost line), for as long as
     // `context` lives.
     virtual void watch(QObject* context, std::function<void()> changed) = 0;
+    // Runs `work` as one change: the watchers hear of what it changed once,
+    // after it (sixteen relays set at once are one change).
+    virtual void asOneChange(const std::function<void()>& work) = 0;
+};
+
+// What a relay core needs to tell its watchers once per change.
+class ChangeGate {
+public:
+    // `tell` runs once for each change outside `asOne`, once after it.
+    explicit ChangeGate(std::function<void()> tell) : tell_(std::move(tell)) {}
+    void changed() {
+        if (holding_ > 0) {
+            held_ = true;
+        } else {
+            tell_();
+        }
+    }
+    void asOne(const std::function<void()>& work) {
+        struct Hold {
+            ChangeGate& gate;
+            explicit Hold(ChangeGate& g) : gate(g) { ++gate.holding_; }
+            ~Hold() {
+                if (--gate.holding_ == 0 && std::exchange(gate.held_, false)) {
+                    gate.tell_();
+                }
+            }
+        } hold(*this);
+        work();
+    }
+
+private:
+    std::function<void()> tell_;
+    int holding_ = 0;
+    bool held_ = false;
 };
 
 } // namespace relais

@@ -133,6 +133,11 @@ if broker.sub(base + "link", seconds=1).get(base + "link") != "stopped":
 broker.pub(base + "relay/1/set", "ON")  # while stopped: kept for the next start
 broker.pub(base + "link/set", "START")
 unit.wait_frame("32773", "link/set START on the port given at start")
+# Running: another port is refused on link/error; the port in use is no error.
+if link_error("COM 3") != f"Die Verbindung läuft schon auf {unit.device}; erst stoppen.":
+    fail("a start on another port while running is not refused on link/error")
+if link_error(unit.device) != "":
+    fail("a start on the port in use published an error")
 print("ok: link/set stops the link and START starts it on the known port with the states; "
       "a failure goes to link/error")
 

@@ -8,6 +8,7 @@
 #include "far_end_pty.h"
 #include "messages.h"
 #include "relay_bus_object.h"
+#include "relay_window.h"
 
 #include <QComboBox>
 #include <QDBusMessage>
@@ -152,7 +153,7 @@ private slots:
         FixedPortResolver resolver;
         FakeMessages messages;
         RelayWindow window(resolver, &messages);
-        RelayBusObject object(window);
+        RelayBusObject object(window, &window);
         QVERIFY(object.publish(QDBusConnection::sessionBus()));
         QDBusConnection client =
             QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
@@ -180,8 +181,13 @@ private slots:
         QVERIFY(!busProperty(client, "Running").toBool());
 
         QCOMPARE(call(client, "Start", {pty.path()}).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(call(client, "Start", {pty.path()}).type(), QDBusMessage::ReplyMessage);
         QVERIFY(busProperty(client, "Running").toBool());
+        // Running: another port is refused as busy, naming the one in use.
+        const QDBusMessage busy = call(client, "Start", {"/dev/ttyNoSuchDevice7"});
+        QCOMPARE(busy.errorName(), bus::kInterface + ".Error.Busy");
+        QVERIFY(busy.errorMessage().contains(pty.path()));
+        // The port in use again: nothing to do, no error.
+        QCOMPARE(call(client, "Start", {pty.path()}).type(), QDBusMessage::ReplyMessage);
         QCOMPARE(busProperty(client, "Port").toString(), pty.path());
         QCOMPARE(window.findChild<GraphicalButton*>("Command19")->backColor(), kRed);
         QCOMPARE(call(client, "SetRelays", {0x8001u}).type(), QDBusMessage::ReplyMessage);

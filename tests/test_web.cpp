@@ -7,6 +7,7 @@
 #include "network_ports.h"
 #include "panel_api.h"
 #include "port_directory.h"
+#include "relay_command.h"
 #include "serial_control.h"
 #include "web_options.h"
 
@@ -51,6 +52,7 @@ struct StandInRelays : RelayOperations {
     std::optional<PortSpec> knownPort() const override { return known; }
     void stop() override { running = false; }
     void watch(QObject*, std::function<void()>) override {}
+    void asOneChange(const std::function<void()>& work) override { work(); }
 };
 
 QStringList twoPorts() {
@@ -270,6 +272,89 @@ private slots:
         const auto knownPort = known.isEmpty() ? std::nullopt : parsePortSpec(known);
         QCOMPARE(allowedFromNetwork(*named, twoPorts(), knownPort), allowed);
     }
+    // The one set of commands, carried out by the core the same for every
+    // way in: the state after, or the kind of refusal and a word of its text.
+    void commands_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("running"); // on /dev/ttyUSB0 (COM 1) before
+        QTest::addColumn<int>("startError");
+        QTest::addColumn<int>("refusal"); // -1 none, else Refusal::Kind
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<int>("maskAfter"); // from relay 1 on
+        QTest::addColumn<QString>("deviceAfter");
+        const int none = -1, bad = int(Refusal::Kind::BadArgument),
+                  conflict = int(Refusal::Kind::Conflict), port = int(Refusal::Kind::PortError);
+        const auto row = [](const char* name, const char* command, bool running, int error,
+                            int refusal, const char* says, int mask, const char* device) {
+            QTest::newRow(name) << command << running << error << refusal << says << mask << device;
+        };
+        row("relay on", "set 16 1", false, 0, none, "", 0x8001, "");
+        row("relay 0", "set 0 1", false, 0, bad, "1 bis 16", 1, "");
+        row("relay 17", "toggle 17", false, 0, bad, "1 bis 16", 1, "");
+        row("toggle", "toggle 1", false, 0, none, "", 0, "");
+        row("all", "all 65535", false, 0, none, "", 0xFFFF, "");
+        row("mask too big", "all 65536", false, 0, bad, "65535", 1, "");
+        row("mask negative", "all -1", false, 0, bad, "65535", 1, "");
+        row("start", "start COM 2 local", false, 0, none, "", 1, "/dev/ttyUSB1");
+        row("start a path", "start /dev/pts/4 local", false, 0, none, "", 1, "/dev/pts/4");
+        row("a pty from the network", "start /dev/pts/4 net", false, 0, bad, "COM 1 bis COM 8", 1,
+            "");
+        row("COM 9", "start COM 9 local", false, 0, bad, "COM 1 bis COM 8", 1, "");
+        row("no port known", "start", false, 0, bad, "Keine Schnittstelle", 1, "");
+        row("a failed opening", "start COM 2 net", false, int(kErrPortInUse), port,
+            "bereits verwendet", 1, "");
+        row("the port in use", "start COM 1 net", true, 0, none, "", 1, "/dev/ttyUSB0");
+        row("the device in use", "start /dev/ttyUSB0 net", true, 0, none, "", 1, "/dev/ttyUSB0");
+        row("another port while running", "start COM 2 local", true, 0, conflict,
+            "läuft schon auf /dev/ttyUSB0", 1, "/dev/ttyUSB0");
+        row("stop", "stop", true, 0, none, "", 1, "");
+    }
+    void commands() {
+        QFETCH(QString, command);
+        QFETCH(bool, running);
+        QFETCH(int, startError);
+        QFETCH(int, refusal);
+        QFETCH(QString, says);
+        QFETCH(int, maskAfter);
+        QFETCH(QString, deviceAfter);
+        StandInRelays relays;
+        relays.mask = 1;
+        relays.running = running;
+        relays.device = running ? QStringLiteral("/dev/ttyUSB0") : QString();
+        relays.startError = startError;
+        const QStringList words = command.split(' ');
+        const bool net = words.last() == QLatin1String("net");
+        const QString port = words.mid(1, words.size() - 2).join(' ');
+        const RelayCommand::Made made =
+            words[0] == "set"      ? RelayCommand::setRelay(words[1].toLongLong(), words[2] == "1")
+            : words[0] == "toggle" ? RelayCommand::toggleRelay(words[1].toLongLong())
+            : words[0] == "all"    ? RelayCommand::setAll(words[1].toLongLong())
+            : words[0] == "start"  ? RelayCommand::start(port, net)
+                                   : RelayCommand::Made(RelayCommand::stop());
+        const std::optional<Refusal> refused = carryOut(relays, made, twoPorts);
+        QCOMPARE(refused ? int(refused->kind) : -1, refusal);
+        if (refused) {
+            QVERIFY2(refused->text.contains(says), qPrintable(refused->text));
+        }
+        QCOMPARE(int(relays.mask), maskAfter);
+        QCOMPARE(relays.portInUse(), deviceAfter);
+    }
+    // Watchers hear of one command once, of a change outside one at once.
+    void oneChangePerCommand() {
+        int told = 0;
+        ChangeGate gate([&] { ++told; });
+        gate.asOne([&] {
+            for (int i = 0; i < 16; ++i) {
+                gate.changed();
+            }
+        });
+        QCOMPARE(told, 1);
+        gate.asOne([] {});
+        QCOMPARE(told, 1);
+        gate.changed();
+        QCOMPARE(told, 2);
+    }
+
     // The API takes the known port, and refuses another terminal.
     void apiTakesTheKnownPort() {
         StandInRelays relays;

@@ -1,8 +1,6 @@
 #include "panel_api.h"
 
-#include "network_ports.h"
-
-#include "link_control.h"
+#include "relay_command.h"
 #include "relay_panel.h"
 
 #include <QJsonArray>
@@ -29,16 +27,23 @@ std::optional<QJsonObject> objectFrom(const QByteArray& body, bool emptyIsFine =
     return document.object();
 }
 
-// A JSON number that is a whole number within [low, high].
-std::optional<int> wholeNumber(const QJsonValue& value, int low, int high) {
+// A JSON number that is a whole number (the core checks its range).
+std::optional<qint64> wholeNumber(const QJsonValue& value) {
     if (!value.isDouble()) {
         return std::nullopt;
     }
     const double number = value.toDouble();
-    if (number != double(qint64(number)) || number < low || number > high) {
+    if (number != double(qint64(number)) || number < -1e15 || number > 1e15) {
         return std::nullopt;
     }
-    return int(number);
+    return qint64(number);
+}
+
+// A refusal of the core as its HTTP status: a bad argument as `badStatus`
+// (404 where it named a path), a conflict or a failed opening as 409.
+ApiReply refused(const Refusal& refusal, int badStatus = 400) {
+    return apiError(refusal.kind == Refusal::Kind::BadArgument ? badStatus : 409, refusal.text,
+                    refusal.detail);
 }
 
 QByteArray compact(const QJsonDocument& document) {
@@ -102,6 +107,11 @@ ApiReply PanelApi::state() const {
     return ApiReply{200, stateJson(), {}};
 }
 
+ApiReply PanelApi::run(const RelayCommand::Made& made) {
+    const auto refusal = carryOut(relays_, made, ports_);
+    return refusal ? refused(*refusal) : state();
+}
+
 ApiReply PanelApi::handle(const ApiRequest& request) {
     static const QRegularExpression relayPath(QStringLiteral("^/api/relays/([0-9]{1,3})$"));
     static const QRegularExpression togglePath(QStringLiteral("^/api/relays/([0-9]{1,3})/toggle$"));
@@ -109,10 +119,6 @@ ApiReply PanelApi::handle(const ApiRequest& request) {
         ApiReply reply = apiError(405, QStringLiteral("Diese Methode gilt hier nicht."));
         reply.allow = allow;
         return reply;
-    };
-    const auto noRelay = [](const QString& number) {
-        return apiError(
-            404, QStringLiteral("Relais %1 gibt es nicht: erlaubt sind 1 bis 16.").arg(number));
     };
     const QByteArray& method = request.method;
     const QString& path = request.path;
@@ -129,27 +135,24 @@ ApiReply PanelApi::handle(const ApiRequest& request) {
         if (method == "POST") {
             return startLink(request.body);
         }
-        if (method == "DELETE") {
-            relays_.stop();
-            return state();
-        }
-        return wrongMethod("POST, DELETE");
+        return method == "DELETE" ? run(RelayCommand::stop()) : wrongMethod("POST, DELETE");
     }
-    if (const auto match = relayPath.match(path); match.hasMatch()) {
-        const int relay = match.captured(1).toInt();
-        if (relay < 1 || relay > kRelayCount) {
-            return noRelay(match.captured(1));
-        }
-        return method == "PUT" ? setRelay(relay, request.body) : wrongMethod("PUT");
+    const auto relayMatch = relayPath.match(path);
+    const auto toggleMatch = togglePath.match(path);
+    if (!relayMatch.hasMatch() && !toggleMatch.hasMatch()) {
+        return apiError(404, QStringLiteral("Unbekannter Pfad."));
     }
-    if (const auto match = togglePath.match(path); match.hasMatch()) {
-        const int relay = match.captured(1).toInt();
-        if (relay < 1 || relay > kRelayCount) {
-            return noRelay(match.captured(1));
-        }
-        return method == "POST" ? toggleRelay(relay) : wrongMethod("POST");
+    const qint64 relay =
+        (relayMatch.hasMatch() ? relayMatch : toggleMatch).captured(1).toLongLong();
+    // A relay that does not exist is a path that does not.
+    const RelayCommand::Made probe = RelayCommand::toggleRelay(relay);
+    if (const auto* refusal = std::get_if<Refusal>(&probe)) {
+        return refused(*refusal, 404);
     }
-    return apiError(404, QStringLiteral("Unbekannter Pfad."));
+    if (relayMatch.hasMatch()) {
+        return method == "PUT" ? setRelay(int(relay), request.body) : wrongMethod("PUT");
+    }
+    return method == "POST" ? run(RelayCommand::toggleRelay(relay)) : wrongMethod("POST");
 }
 
 ApiReply PanelApi::setRelay(int relay, const QByteArray& body) {
@@ -161,14 +164,7 @@ ApiReply PanelApi::setRelay(int relay, const QByteArray& body) {
     if (!on.isBool()) {
         return apiError(400, QStringLiteral("Erwartet wird {\"on\": true} oder {\"on\": false}."));
     }
-    relays_.setRelay(relay, on.toBool());
-    return state();
-}
-
-ApiReply PanelApi::toggleRelay(int relay) {
-    const bool on = relays_.relays() & (1u << (relay - 1));
-    relays_.setRelay(relay, !on);
-    return state();
+    return run(RelayCommand::setRelay(relay, on.toBool()));
 }
 
 ApiReply PanelApi::setMask(const QByteArray& body) {
@@ -176,12 +172,11 @@ ApiReply PanelApi::setMask(const QByteArray& body) {
     if (!object) {
         return apiError(400, kBadJson);
     }
-    const auto mask = wholeNumber(object->value(QStringLiteral("mask")), 0, 0xFFFF);
+    const auto mask = wholeNumber(object->value(QStringLiteral("mask")));
     if (!mask) {
         return apiError(400, QStringLiteral("Erwartet wird {\"mask\": N} mit N von 0 bis 65535."));
     }
-    relays_.setRelays(quint16(*mask));
-    return state();
+    return run(RelayCommand::setAll(*mask));
 }
 
 ApiReply PanelApi::startLink(const QByteArray& body) {
@@ -189,55 +184,18 @@ ApiReply PanelApi::startLink(const QByteArray& body) {
     if (!object) {
         return apiError(400, kBadJson);
     }
-    const QString badPort =
-        QStringLiteral("Erwartet wird {\"port\": \"COM 1\"} (COM 1 bis COM 8, 1 bis 8, "
-                       "/dev/serial/by-id/…, /dev/serial/by-path/… oder die bekannte "
-                       "Schnittstelle).");
     const QJsonValue value = object->value(QStringLiteral("port"));
-    std::optional<PortSpec> port;
     if (value.isUndefined() || value.isNull()) {
-        port = relays_.knownPort();
-        if (!port) {
-            return apiError(400, QStringLiteral("Es ist noch keine Schnittstelle gewählt."));
-        }
-    } else if (value.isDouble()) {
-        const auto number = wholeNumber(value, 1, kPortCount);
-        if (!number) {
-            return apiError(400, badPort);
-        }
-        port = PortSpec{*number, {}};
-    } else if (value.isString()) {
-        port = parsePortSpec(value.toString());
-        if (port && !allowedFromNetwork(*port, ports_(), relays_.knownPort())) {
-            port.reset();
-        }
-        if (!port) {
-            return apiError(400, badPort);
-        }
-    } else {
-        return apiError(400, badPort);
+        return run(RelayCommand::start({}, true));
     }
-    if (relays_.isRunning()) {
-        const QString wanted = port->number > 0 ? ports_().value(port->number - 1) : port->device;
-        if (wanted != relays_.portInUse()) {
-            return apiError(409, QStringLiteral("Die Verbindung läuft schon auf %1; erst "
-                                                "stoppen.")
-                                     .arg(relays_.portInUse()));
-        }
-        return state();
+    if (value.isString()) {
+        return run(RelayCommand::start(value.toString(), true));
     }
-    try {
-        relays_.startOn(*port);
-    } catch (const CommError& error) {
-        const QString message = messageFor(error);
-        const qsizetype lineEnd = message.indexOf(QLatin1Char('\n'));
-        if (lineEnd < 0) {
-            return apiError(409, message,
-                            QStringLiteral("%1: %2").arg(error.device(), error.reason()));
-        }
-        return apiError(409, message.left(lineEnd), message.mid(lineEnd + 1));
+    if (const auto number = wholeNumber(value)) {
+        return run(RelayCommand::startOnNumber(*number, true));
     }
-    return state();
+    return apiError(400, QStringLiteral("Erwartet wird {\"port\": \"COM 1\"} (COM 1 bis COM 8 oder "
+                                        "1 bis 8)."));
 }
 
 } // namespace relais::web

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port_resolver.h"
+#include "relay_command.h"
 #include "relay_operations.h"
 
 #include <QByteArray>
@@ -48,8 +49,9 @@ public:
     static QByteArray portsJson(const QStringList& devices);
 
 private:
+    // A command for the core, or the refusal it already is.
+    ApiReply run(const RelayCommand::Made& made);
     ApiReply setRelay(int relay, const QByteArray& body);
-    ApiReply toggleRelay(int relay);
     ApiReply setMask(const QByteArray& body);
     ApiReply startLink(const QByteArray& body);
     ApiReply state() const;

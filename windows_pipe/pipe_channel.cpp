@@ -1,5 +1,7 @@
 #include "pipe_channel.h"
 
+#include "relay_command.h"
+
 #include <QLocalSocket>
 #include <QTimer>
 
@@ -16,12 +18,11 @@ QByteArray answerRequest(const QByteArray& line, RelayOperations& relays) {
         return "error Unbekannte Anfrage\n";
     }
     bool ok = false;
-    const uint mask = words[1].toUInt(&ok);
-    if (!ok || mask > 0xFFFFu) {
-        return "error Maske " + words[1].left(16) + " außerhalb von 0 bis 65535\n";
-    }
-    relays.setRelays(quint16(mask));
-    return "ok\n";
+    const qint64 mask = words[1].toLongLong(&ok);
+    const QString given = QString::fromUtf8(words[1].left(16));
+    const auto refusal = carryOut(relays, RelayCommand::setAll(ok ? mask : -1, given),
+                                  [] { return SystemPortResolver::devicesInComOrder(); });
+    return refusal ? "error " + refusal->text.toUtf8() + '\n' : QByteArray("ok\n");
 }
 
 PipeServer::PipeServer(RelayOperations& relays, QObject* parent)

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "port_resolver.h"
+#include "relay_operations.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <variant>
+
+namespace relais {
+
+// Why a command was not carried out, in the German words every way in
+// shows; each way in maps the kind to its own channel (an HTTP status, a
+// D-Bus error name, `link/error`, an exit code, the pipe's error line).
+struct Refusal {
+    enum class Kind { BadArgument, Conflict, PortError };
+    Kind kind = Kind::BadArgument;
+    QString text;
+    QString detail;    // a port error's device and the system's reason
+    int portError = 0; // a port error's number (kErrPortNotFound, ...)
+    QString message;   // a port error's message as a box shows it (one or two lines)
+};
+
+// One thing to do to the relays or the link, built only from checked
+// values: a relay 1 to 16, a pattern 0 to 65535, a port as named.
+class RelayCommand {
+public:
+    enum class Kind { SetRelay, ToggleRelay, SetAll, Start, Stop };
+    using Made = std::variant<RelayCommand, Refusal>;
+
+    static Made setRelay(qint64 relay, bool on);
+    static Made toggleRelay(qint64 relay);
+    // `given`: the pattern as it was written, for the refusal's text.
+    static Made setAll(qint64 mask, const QString& given = {});
+    // `port`: "COM n", "COMn", "n" or a device path; empty for the port the
+    // program knows. From the network only serial lines may be opened.
+    static Made start(const QString& port, bool fromNetwork);
+    static Made startOnNumber(qint64 number, bool fromNetwork);
+    static RelayCommand stop() { return RelayCommand(Kind::Stop); }
+
+    Kind kind() const { return kind_; }
+    int relay() const { return relay_; }
+    bool on() const { return on_; }
+    quint16 mask() const { return mask_; }
+    const std::optional<PortSpec>& port() const { return port_; }
+    bool fromNetwork() const { return fromNetwork_; }
+
+private:
+    explicit RelayCommand(Kind kind) : kind_(kind) {}
+    Kind kind_;
+    int relay_ = 0;
+    bool on_ = false;
+    quint16 mask_ = 0;
+    std::optional<PortSpec> port_; // none: the port known
+    bool fromNetwork_ = false;
+};
+
+// The devices behind COM 1 to COM 8; asked only by a start.
+using SystemPorts = std::function<QStringList()>;
+
+// Carries a command out, the same for every way in; a refusal changes
+// nothing.
+std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand& command,
+                                const SystemPorts& systemPorts);
+// The same for a command as made: one that is a refusal already stays one.
+std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand::Made& made,
+                                const SystemPorts& systemPorts);
+
+} // namespace relais
