@@ -90,6 +90,16 @@ void PortComboBox::refreshToolTips() {
     }
 }
 
+std::function<void()> PortComboBox::choosePort(const PortSpec& port) {
+    const Shown before = shown();
+    if (port.number > 0) {
+        choose(port.number - 1);
+    } else {
+        showDevice(port.device);
+    }
+    return [this, before] { restore(before); }; // the field shows no port not in use
+}
+
 void PortComboBox::choose(int index) {
     typed_ = false;
     device_.clear();

@@ -17,6 +17,7 @@ public:
     int chosenIndex() const override { return chosenIndex_; }
     QString chosenDevice() const override { return device_; }
     void setEnabled(bool enabled) override { QComboBox::setEnabled(enabled); }
+    std::function<void()> choosePort(const PortSpec& port) override;
     void showPopup() override;
 
     // Picks entry `index` as a choice from the list would.

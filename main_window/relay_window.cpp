@@ -32,7 +32,7 @@ QRect pixels(const ControlSpec& c) {
 } // namespace
 
 RelayWindow::RelayWindow(const PortResolver& resolver, MessagePresenter* messages, QWidget* parent)
-    : QWidget(parent), serial_(resolver), tickTimer_(this) {
+    : QWidget(parent), core_(new RelayCore(resolver, this)) {
     initResources();
     setObjectName(kWindowName);
     setWindowTitle(texts::kWindowTitle);
@@ -48,26 +48,27 @@ RelayWindow::RelayWindow(const PortResolver& resolver, MessagePresenter* message
     setGeometry(twipsToPixels(kWindowLeft), twipsToPixels(kWindowTop), twipsToPixels(kWindowWidth),
                 twipsToPixels(kWindowHeight));
     setFixedSize(twipsToPixels(kWindowWidth), twipsToPixels(kWindowHeight));
-    serial_.setObjectName(kSerialName);
-
-    tickTimer_.setObjectName(kTimerName);
-    tickTimer_.setInterval(kTickInterval);
-    tickTimer_.setTimerType(Qt::PreciseTimer); // a coarse timer may stretch 100 ms by 5 %
+    core_->serial().setObjectName(kSerialName);
+    core_->tickTimer().setObjectName(kTimerName);
 
     createControls(resolver);
 
     maskCaption_ = std::make_unique<LabelCaption>(*maskLabel_);
     lengthCaption_ = std::make_unique<LabelCaption>(*lengthLabel_);
-    timerSwitch_ = std::make_unique<QtTickTimer>(tickTimer_);
     boxes_ = std::make_unique<BoxMessages>(*this);
-    panel_ = std::make_unique<RelayPanel>(relayButtons_, *maskCaption_, *lengthCaption_, serial_);
-    link_ = std::make_unique<LinkControl>(serial_, *portList_, *timerSwitch_, *startStopButton_,
-                                          messages != nullptr ? *messages : *boxes_);
+    RelayCore::Views views;
+    views.relays = relayButtons_;
+    views.startStop = startStopButton_;
+    views.ports = portList_;
+    views.messages = messages != nullptr ? messages : boxes_.get();
+    views.maskCaption = maskCaption_.get();
+    views.lengthCaption = lengthCaption_.get();
+    core_->attach(views);
     wireEvents();
 }
 
 RelayWindow::~RelayWindow() {
-    tickTimer_.stop();
+    delete core_; // first: its last words may still reach the watchers and the views
 }
 
 void RelayWindow::createControls(const PortResolver& resolver) {
@@ -166,17 +167,13 @@ void RelayWindow::wireEvents() {
     // after its first one.)
     for (int k = 1; k <= kRelayCount; ++k) {
         connect(relayButton(k), &QPushButton::clicked, this, [this, k] { relayClicked(k); });
-        connect(relayButton(k), &GraphicalButton::backColorChanged, this,
-                [this] { gate_.changed(); });
+        connect(relayButton(k), &GraphicalButton::backColorChanged, core_, &RelayCore::viewChanged);
     }
-    connect(this, &RelayWindow::stateChanged, this, &RelayWindow::scheduleAnnouncement);
+    core_->watch(this, [this] { scheduleAnnouncement(); });
     connect(startStopButton_, &QPushButton::clicked, this, &RelayWindow::startStopClicked);
     connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(resendButton_, &QPushButton::clicked, this, &RelayWindow::resendLastFrame);
-    connect(&tickTimer_, &QTimer::timeout, this, &RelayWindow::tick);
-    connect(startStopButton_, &GraphicalButton::backColorChanged, this,
-            [this] { gate_.changed(); });
-    connect(&serial_, &QtSerialControl::lineLost, this, [this] { gate_.changed(); });
+    connect(startStopButton_, &GraphicalButton::backColorChanged, core_, &RelayCore::viewChanged);
 }
 
 void RelayWindow::scheduleAnnouncement() {
@@ -211,40 +208,6 @@ void RelayWindow::announceChanges() {
     }
 }
 
-void RelayWindow::setRelays(quint16 mask) {
-    for (int k = 1; k <= kRelayCount; ++k) {
-        panel_->setRelay(k, (mask & relayWeight(k)) != 0);
-    }
-}
-
-void RelayWindow::startOn(const PortSpec& port) {
-    if (isRunning()) {
-        return;
-    }
-    const PortComboBox::Shown before = portList_->shown();
-    if (port.number > 0) {
-        portList_->choose(port.number - 1);
-        serial_.setPortNumber(port.number);
-    } else {
-        portList_->showDevice(port.device);
-        serial_.setDevice(port.device);
-    }
-    try {
-        link_->start();
-    } catch (const CommError&) {
-        portList_->restore(before); // the field shows no port that is not in use
-        throw;
-    }
-}
-
-void RelayWindow::tick() {
-    link_->runOnLine([this] { panel_->tick(); });
-}
-
-void RelayWindow::resendLastFrame() {
-    link_->runOnLine([this] { panel_->resendLastFrame(); });
-}
-
 void RelayWindow::keyPressEvent(QKeyEvent* event) {
     // Return and Enter press the focused button as Space does; the buttons
     // pass them on because none of them is a default button.
@@ -261,8 +224,8 @@ void RelayWindow::closeEvent(QCloseEvent* event) {
     // "Beenden", the title bar, the window manager: all end here, once.
     if (!closed_) {
         closed_ = true;
-        link_->closePortOnExit();
-        tickTimer_.stop(); // the timer goes with the window: no tick after the port is closed
+        core_
+            ->closePortOnExit(); // the timer goes with the window: no tick after the port is closed
     }
     event->accept();
 }

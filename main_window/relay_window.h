@@ -6,6 +6,7 @@
 #include "port_combo_box.h"
 #include "qt_adapters.h"
 #include "qt_serial_control.h"
+#include "relay_core.h"
 #include "relay_operations.h"
 #include "relay_panel.h"
 
@@ -30,32 +31,28 @@ public:
     ~RelayWindow() override;
 
     // What the controls do, each run for one event.
-    void relayClicked(int relay) { panel_->toggleRelay(relay); }
-    void startStopClicked() { link_->startStopClicked(); }
-    void tick();
-    void resendLastFrame();
+    void relayClicked(int relay) { core_->relayClicked(relay); }
+    void startStopClicked() { core_->startStopClicked(); }
+    void tick() { core_->tick(); }
+    void resendLastFrame() { core_->resendLastFrame(); }
 
-    QtSerialControl& serial() { return serial_; }
-    const LinkControl& link() const { return *link_; }
+    QtSerialControl& serial() { return core_->serial(); }
+    const LinkControl& link() const { return core_->link(); }
 
-    // For scripts, with the same effect on the buttons as clicks.
-    void setRelay(int relay, bool on) override { panel_->setRelay(relay, on); }
-    void setRelays(quint16 mask) override;
-    quint16 relays() const override { return quint16(panel_->shownMask()); }
-    bool isRunning() const override { return link_->isRunning(); }
-    QString portInUse() const override { return isRunning() ? serial_.device() : QString(); }
-    // The port field shows the port; after a failure, what it showed before.
-    void startOn(const PortSpec& port) override;
-    std::optional<PortSpec> knownPort() const override { return chosenPort(*portList_); }
-    void stop() override { link_->stop(); }
+    // For scripts and remote controls: the core's, with the same effect on
+    // the buttons as clicks.
+    void setRelay(int relay, bool on) override { core_->setRelay(relay, on); }
+    void setRelays(quint16 mask) override { core_->setRelays(mask); }
+    quint16 relays() const override { return core_->relays(); }
+    bool isRunning() const override { return core_->isRunning(); }
+    QString portInUse() const override { return core_->portInUse(); }
+    void startOn(const PortSpec& port) override { core_->startOn(port); }
+    std::optional<PortSpec> knownPort() const override { return core_->knownPort(); }
+    void stop() override { core_->stop(); }
     void watch(QObject* context, std::function<void()> changed) override {
-        connect(this, &RelayWindow::stateChanged, context, std::move(changed));
+        core_->watch(context, std::move(changed));
     }
-    void asOneChange(const std::function<void()>& work) override { gate_.asOne(work); }
-
-signals:
-    // A relay, the link or the port changed.
-    void stateChanged();
+    void asOneChange(const std::function<void()>& work) override { core_->asOneChange(work); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -72,9 +69,7 @@ private:
     void scheduleAnnouncement();
     void announceChanges();
 
-    ChangeGate gate_{[this] { emit stateChanged(); }};
-    QtSerialControl serial_;
-    QTimer tickTimer_;
+    RelayCore* core_ = nullptr; // a child: lives as long as the window
     RelayPanel::Buttons relayButtons_{};
     GraphicalButton* startStopButton_ = nullptr;
     QPushButton* quitButton_ = nullptr;
@@ -89,10 +84,7 @@ private:
 
     std::unique_ptr<LabelCaption> maskCaption_;
     std::unique_ptr<LabelCaption> lengthCaption_;
-    std::unique_ptr<QtTickTimer> timerSwitch_;
     std::unique_ptr<BoxMessages> boxes_;
-    std::unique_ptr<RelayPanel> panel_;
-    std::unique_ptr<LinkControl> link_;
     bool closed_ = false;
 };
 

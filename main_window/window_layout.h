@@ -43,8 +43,6 @@ inline constexpr int kWindowHeight = 6900;
 inline constexpr int kWindowLeft = 660;
 inline constexpr int kWindowTop = 1215;
 
-inline constexpr int kTickInterval = 100; // ms
-
 // Object names of the window and its parts that have no row of their own.
 inline const QString kWindowName = QStringLiteral("Form1");
 inline const QString kTimerName = QStringLiteral("Timer1");

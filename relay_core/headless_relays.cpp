@@ -3,68 +3,42 @@
 namespace relais {
 
 HeadlessRelays::HeadlessRelays(const PortResolver& resolver, QObject* parent)
-    : QObject(parent), serial_(resolver), panel_(pointers(), noCaption_, noCaption_, serial_),
-      link_(serial_, port_, timerSwitch_, startStop_, report_) {
-    for (Button& button : buttons_) {
-        button.owner = this;
+    : RelayCore(resolver, parent) {
+    Views views;
+    for (int k = 0; k < kRelayCount; ++k) {
+        buttons_[k].owner = this;
+        views.relays[k] = &buttons_[k];
     }
     startStop_.owner = this;
-    timer_.setInterval(100);
-    timer_.setTimerType(Qt::PreciseTimer); // a coarse timer may stretch 100 ms by 5 %
-    connect(&timer_, &QTimer::timeout, this, &HeadlessRelays::tick);
-    connect(&serial_, &QtSerialControl::lineLost, this, &HeadlessRelays::changed);
+    views.startStop = &startStop_;
+    views.ports = &port_;
+    views.messages = &report_;
+    views.maskCaption = &noCaption_;
+    views.lengthCaption = &noCaption_;
+    attach(views);
 }
 
 HeadlessRelays::~HeadlessRelays() {
-    timer_.stop();
-    link_.closePortOnExit();
-}
-
-RelayPanel::Buttons HeadlessRelays::pointers() {
-    RelayPanel::Buttons result{};
-    for (int k = 0; k < kRelayCount; ++k) {
-        result[k] = &buttons_[k];
-    }
-    return result;
+    closePortOnExit();
 }
 
 void HeadlessRelays::Button::setBackColor(Color color) {
     if (color != color_) {
         color_ = color;
         if (owner != nullptr) {
-            owner->changed();
+            owner->viewChanged();
         }
     }
 }
 
-void HeadlessRelays::setRelays(quint16 mask) {
-    for (int k = 1; k <= kRelayCount; ++k) {
-        panel_.setRelay(k, (mask & relayWeight(k)) != 0);
-    }
-}
-
-void HeadlessRelays::startOn(const PortSpec& port) {
-    if (isRunning()) {
-        return;
-    }
-    const ChosenPort before = port_;
-    port_.index = port.number - 1;
-    port_.device = port.device;
-    if (port.number > 0) {
-        serial_.setPortNumber(port.number);
-    } else {
-        serial_.setDevice(port.device);
-    }
-    try {
-        link_.start();
-    } catch (const CommError&) {
-        port_ = before; // the port known stays one that worked
-        throw;
-    }
-}
-
-void HeadlessRelays::tick() {
-    link_.runOnLine([this] { panel_.tick(); });
+std::function<void()> HeadlessRelays::ChosenPort::choosePort(const PortSpec& port) {
+    const ChosenPort before = *this;
+    index = port.number - 1;
+    device = port.device;
+    return [this, before] {
+        index = before.index;
+        device = before.device;
+    };
 }
 
 } // namespace relais

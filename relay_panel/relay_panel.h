@@ -11,6 +11,8 @@
 namespace relais {
 
 inline constexpr int kRelayCount = 16;
+// The whole pattern goes out this often while the link runs.
+inline constexpr int kTickInterval = 100; // ms
 
 // Relay k (1..16) is bit k-1 of the mask.
 constexpr std::int32_t relayWeight(int relay) {

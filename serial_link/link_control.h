@@ -25,6 +25,9 @@ public:
     // no entry is chosen; empty if none.
     virtual QString chosenDevice() const { return {}; }
     virtual void setEnabled(bool enabled) = 0;
+    // Shows `port` as chosen, as a script's start does; returns what puts
+    // back what was shown before (after a start that failed).
+    virtual std::function<void()> choosePort(const PortSpec& port) = 0;
 };
 
 // What the list has chosen, as a port to start on; none while nothing is.

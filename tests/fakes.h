@@ -62,6 +62,16 @@ struct FakePortList : relais::PortList {
     int chosenIndex() const override { return index; }
     QString chosenDevice() const override { return device; }
     void setEnabled(bool e) override { enabled = e; }
+    std::function<void()> choosePort(const relais::PortSpec& port) override {
+        const int before = index;
+        const QString beforeDevice = device;
+        index = port.number - 1;
+        device = port.device;
+        return [this, before, beforeDevice] {
+            index = before;
+            device = beforeDevice;
+        };
+    }
 };
 
 struct FakeTimer : relais::TickTimer {
