@@ -4,8 +4,10 @@
 
 #include "fakes.h"
 #include "far_end_pty.h"
+#include "headless_relays.h"
 #include "messages.h"
 #include "qt_serial_control.h"
+#include "relay_command.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -30,6 +32,46 @@ class TestSerialPort : public QObject {
     Q_OBJECT
 
 private slots:
+    // The relay core over plain views: commands reach the line with the next
+    // tick, each command is one change for the watchers, a failed start
+    // leaves the port known as it was.
+    void relayCoreOverPlainViews() {
+        Pty pty;
+        FixedPortResolver resolver({{2, pty.path()}});
+        const SystemPorts ports = [&pty] { return QStringList{QString(), pty.path()}; };
+        HeadlessRelays core(resolver);
+        int told = 0;
+        QObject watcher;
+        core.watch(&watcher, [&told] { ++told; });
+        const auto run = [&](const RelayCommand::Made& made) {
+            told = 0;
+            return carryOut(core, made, ports);
+        };
+        QVERIFY(!run(RelayCommand::setAll(0x8005)));
+        QCOMPARE(told, 1);
+        QCOMPARE(core.relays(), quint16(0x8005));
+        const auto missing = run(RelayCommand::start(QStringLiteral("COM 3"), false));
+        QVERIFY(missing && missing->kind == Refusal::Kind::PortError);
+        QVERIFY(!core.knownPort());
+        QVERIFY(!core.isRunning());
+        QVERIFY(!run(RelayCommand::start(QStringLiteral("COM 2"), false)));
+        QCOMPARE(core.portInUse(), pty.path());
+        core.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("32773"));
+        QVERIFY(!run(RelayCommand::toggleRelay(1)));
+        QCOMPARE(told, 1);
+        core.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("32772"));
+        const auto busy = run(RelayCommand::start(QStringLiteral("COM 1"), false));
+        QVERIFY(busy && busy->kind == Refusal::Kind::Conflict);
+        QCOMPARE(told, 0);
+        QVERIFY(!run(RelayCommand::stop()));
+        QVERIFY(!core.isRunning());
+        QCOMPARE(core.knownPort()->number, 2);
+        core.tick(); // stopped: nothing goes out
+        QCOMPARE(pty.readAvailable(), QByteArray());
+    }
+
     // The relay panel's tick through the real control: mask, labels, and the
     // bytes at the far end, with the line as the driver holds it.
     void workedFramesArriveByteExact_data() {
