@@ -9,6 +9,7 @@
 #include "port_directory.h"
 #include "relay_command.h"
 #include "serial_control.h"
+#include "stand_in_relays.h"
 #include "web_options.h"
 
 #include <QFile>
@@ -25,35 +26,6 @@ using namespace relais;
 using namespace relais::web;
 
 namespace {
-
-// Relays as the window would hold them; startOn fails with `startError`.
-struct StandInRelays : RelayOperations {
-    quint16 mask = 0;
-    bool running = false;
-    QString device;
-    int startError = 0;
-    std::optional<PortSpec> known;
-    void setRelay(int relay, bool on) override {
-        mask = on ? quint16(mask | (1u << (relay - 1))) : quint16(mask & ~(1u << (relay - 1)));
-    }
-    void setRelays(quint16 m) override { mask = m; }
-    quint16 relays() const override { return mask; }
-    bool isRunning() const override { return running; }
-    QString portInUse() const override { return running ? device : QString(); }
-    void startOn(const PortSpec& port) override {
-        if (startError != 0) {
-            throw CommError(startError, QStringLiteral("/dev/ttyUSB1"), QStringLiteral("busy"));
-        }
-        running = true;
-        device =
-            port.number > 0 ? QStringLiteral("/dev/ttyUSB%1").arg(port.number - 1) : port.device;
-        known = port;
-    }
-    std::optional<PortSpec> knownPort() const override { return known; }
-    void stop() override { running = false; }
-    void watch(QObject*, std::function<void()>) override {}
-    void asOneChange(const std::function<void()>& work) override { work(); }
-};
 
 QStringList twoPorts() {
     return {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("/dev/ttyUSB1")};

@@ -3,6 +3,7 @@
 // the real pipe.
 
 #include "pipe_channel.h"
+#include "stand_in_relays.h"
 
 #include <QTest>
 
@@ -12,18 +13,9 @@ using namespace relais;
 
 namespace {
 
-struct Relays : RelayOperations {
-    quint16 mask = 7;
-    void setRelay(int, bool) override {}
-    void setRelays(quint16 m) override { mask = m; }
-    quint16 relays() const override { return mask; }
-    bool isRunning() const override { return false; }
-    QString portInUse() const override { return {}; }
-    void startOn(const PortSpec&) override {}
-    std::optional<PortSpec> knownPort() const override { return std::nullopt; }
-    void stop() override {}
-    void watch(QObject*, std::function<void()>) override {}
-    void asOneChange(const std::function<void()>& work) override { work(); }
+// The stand-in, with a pattern to begin with.
+struct Relays : StandInRelays {
+    Relays() { mask = 7; }
 };
 
 } // namespace
