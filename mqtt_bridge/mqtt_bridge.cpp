@@ -1,9 +1,9 @@
 #include "mqtt_bridge.h"
 
+#include "broker_client.h"
 #include "link_control.h"
 #include "messages.h"
 #include "relay_command.h"
-#include "system_trust.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -24,49 +24,18 @@ namespace relais::mqtt {
 
 namespace {
 
-struct Library {
-    Library() { mosquitto_lib_init(); }
-    ~Library() { mosquitto_lib_cleanup(); }
-};
-
 // The broker's own calls arrive on libmosquitto's thread: hand them over.
 template <class F> void onBridgeThread(void* self, F&& f) {
     QMetaObject::invokeMethod(static_cast<Bridge*>(self), std::forward<F>(f), Qt::QueuedConnection);
 }
 
-constexpr int kQos = 1;
-constexpr int kKeepAliveSeconds = 30;
 constexpr int kIgnoredLinesPerSecond = 10;
-
-// What every connection of ours to the broker has: the protocol, no Nagle
-// delay, the login and TLS. An error line when TLS cannot be set up.
-std::optional<QString> configureClient(mosquitto* mosq, const BridgeOptions& options) {
-    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    // States are small and go out one after the other: no waiting to fill packets.
-    mosquitto_int_option(mosq, MOSQ_OPT_TCP_NODELAY, 1);
-    if (!options.user.isEmpty()) {
-        mosquitto_username_pw_set(mosq, options.user.toUtf8().constData(),
-                                  options.password.toUtf8().constData());
-    }
-    if (options.tls && options.caFile.isEmpty()) {
-        return trustSystemCertificates(mosq, options.host);
-    }
-    if (options.tls) {
-        const QByteArray ca = options.caFile.toLocal8Bit();
-        const int rc = mosquitto_tls_set(mosq, ca.constData(), nullptr, nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            return QStringLiteral("MQTT: TLS nicht einzurichten (%1): %2")
-                .arg(options.caFile, QString::fromUtf8(mosquitto_strerror(rc)));
-        }
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
 Bridge::Bridge(RelayOperations& relays, BridgeOptions options, QTextStream& log, QObject* parent)
     : QObject(parent), relays_(relays), options_(std::move(options)), log_(log) {
-    static Library library;
+    initBrokerLibrary();
     alive_->bridge = this;
     relays_.watch(this, [this] { schedulePublish(); });
     ignoreWindow_.start();
@@ -204,10 +173,7 @@ void Bridge::onLog(mosquitto*, void* self, int level, const char* text) {
 
 void Bridge::connectedNow(int rc) {
     if (rc != 0) {
-        giveUp(QStringLiteral("MQTT: Der Broker %1:%2 lehnt die Anmeldung ab: %3")
-                   .arg(options_.host)
-                   .arg(options_.port)
-                   .arg(QString::fromUtf8(mosquitto_connack_string(rc))));
+        giveUp(loginRefusedLine(options_, rc));
         return;
     }
     if (gaveUp_) {
@@ -244,8 +210,7 @@ void Bridge::disconnectedNow(int rc) {
                 .arg(options_.port));
     } else if (!toldUnreachable_) {
         toldUnreachable_ = true;
-        const QString why = rc < 0 ? QString::fromLocal8Bit(strerror(-rc))
-                                   : QString::fromUtf8(mosquitto_strerror(rc));
+        const QString why = rc < 0 ? connectFailure(MOSQ_ERR_ERRNO, -rc) : connectFailure(rc, 0);
         say(QStringLiteral("MQTT: Broker %1:%2 nicht erreichbar (%3); neue Versuche laufen im "
                            "Hintergrund.")
                 .arg(options_.host)
@@ -383,123 +348,6 @@ void Bridge::leave(int ms) {
 
 void Bridge::say(const QString& line) {
     log_ << line << Qt::endl;
-}
-
-namespace {
-
-// One connection that clears what a card left on the broker; driven on the
-// calling thread with libmosquitto's own loop, every wait bounded.
-struct Forgetting {
-    QSet<QString> retained;
-    int connack = -1;
-    int subscribed = 0;
-    QSet<int> unacked;
-    QDeadlineTimer quietUntil;
-
-    static Forgetting& of(void* self) { return *static_cast<Forgetting*>(self); }
-    bool loopUntil(mosquitto* mosq, int ms, const std::function<bool()>& done) {
-        const QDeadlineTimer deadline(ms);
-        while (!done()) {
-            if (deadline.hasExpired() || mosquitto_loop(mosq, 50, 1) != MOSQ_ERR_SUCCESS) {
-                return done();
-            }
-        }
-        return true;
-    }
-};
-
-} // namespace
-
-bool forgetCard(const BridgeOptions& options, QTextStream& log) {
-    static Library library;
-    const QString where = QStringLiteral("%1:%2").arg(options.host).arg(options.port);
-    Forgetting state;
-    std::unique_ptr<mosquitto, void (*)(mosquitto*)> mosq(mosquitto_new(nullptr, true, &state),
-                                                          mosquitto_destroy);
-    if (!mosq) {
-        log << QStringLiteral("MQTT: kann keine Verbindung anlegen: %1").arg(strerror(errno))
-            << Qt::endl;
-        return false;
-    }
-    if (const auto error = configureClient(mosq.get(), options)) {
-        log << *error << Qt::endl;
-        return false;
-    }
-    mosquitto_connect_callback_set(
-        mosq.get(), [](mosquitto*, void* self, int rc) { Forgetting::of(self).connack = rc; });
-    mosquitto_subscribe_callback_set(mosq.get(), [](mosquitto*, void* self, int, int, const int*) {
-        ++Forgetting::of(self).subscribed;
-    });
-    mosquitto_message_callback_set(
-        mosq.get(), [](mosquitto*, void* self, const mosquitto_message* m) {
-            auto& state = Forgetting::of(self);
-            if (m->retain && m->payloadlen > 0) {
-                state.retained.insert(QString::fromUtf8(m->topic));
-            }
-            state.quietUntil = QDeadlineTimer(300); // retained ones come in a burst
-        });
-    mosquitto_publish_callback_set(mosq.get(), [](mosquitto*, void* self, int mid) {
-        Forgetting::of(self).unacked.remove(mid);
-    });
-
-    const int rc = mosquitto_connect(mosq.get(), options.host.toUtf8().constData(), options.port,
-                                     kKeepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS ||
-        !state.loopUntil(mosq.get(), 10000, [&] { return state.connack >= 0; })) {
-        const QString why = rc == MOSQ_ERR_SUCCESS ? QStringLiteral("keine Antwort")
-                            : rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
-                                                   : QString::fromUtf8(mosquitto_strerror(rc));
-        log << QStringLiteral("MQTT: Broker %1 nicht erreichbar (%2).").arg(where, why) << Qt::endl;
-        return false;
-    }
-    if (state.connack != 0) {
-        log << QStringLiteral("MQTT: Der Broker %1 lehnt die Anmeldung ab: %2")
-                   .arg(where, QString::fromUtf8(mosquitto_connack_string(state.connack)))
-            << Qt::endl;
-        return false;
-    }
-    // What the broker keeps of this card, found by asking for it; and what
-    // the program publishes, in case the broker held back some of it.
-    const Identity identity{options.name, options.discoveryPrefix, QString()};
-    const QStringList filters{
-        baseTopic(options.name) + QLatin1Char('#'),
-        QStringLiteral("%1/+/relaiskarte_%2/+/config").arg(options.discoveryPrefix, options.name)};
-    for (const QString& filter : filters) {
-        mosquitto_subscribe(mosq.get(), nullptr, filter.toUtf8().constData(), kQos);
-    }
-    state.quietUntil = QDeadlineTimer(300);
-    state.loopUntil(mosq.get(), 5000, [&] {
-        return state.subscribed == int(filters.size()) && state.quietUntil.hasExpired();
-    });
-    QSet<QString> topics = state.retained;
-    for (const QList<Message>& messages :
-         {stateMessages(options.name, 0, false), discoveryMessages(identity)}) {
-        for (const Message& message : messages) {
-            topics.insert(message.topic);
-        }
-    }
-    topics.insert(statusTopic(options.name));
-    for (const QString& topic : topics) {
-        int mid = 0;
-        if (mosquitto_publish(mosq.get(), &mid, topic.toUtf8().constData(), 0, nullptr, kQos,
-                              true) == MOSQ_ERR_SUCCESS) {
-            state.unacked.insert(mid);
-        }
-    }
-    const bool cleared =
-        state.loopUntil(mosq.get(), 10000, [&] { return state.unacked.isEmpty(); });
-    mosquitto_disconnect(mosq.get());
-    if (!cleared) {
-        log << QStringLiteral("MQTT: Der Broker %1 hat das Löschen nicht bestätigt.").arg(where)
-            << Qt::endl;
-        return false;
-    }
-    log << QStringLiteral("MQTT: »%1« beim Broker %2 vergessen (%3 gespeicherte Nachrichten "
-                          "gelöscht).")
-               .arg(options.name, where)
-               .arg(state.retained.size())
-        << Qt::endl;
-    return true;
 }
 
 } // namespace relais::mqtt

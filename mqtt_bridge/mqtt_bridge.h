@@ -94,9 +94,4 @@ private:
     bool leavingAcked_ = false;
 };
 
-// Connects once and clears every retained message of the card named in
-// `options`: its states and its discovery configs under the prefix given.
-// False, with a line on `log`, when the broker cannot be reached or refuses.
-bool forgetCard(const BridgeOptions& options, QTextStream& log);
-
 } // namespace relais::mqtt

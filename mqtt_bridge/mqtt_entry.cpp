@@ -1,5 +1,6 @@
 #include "mqtt_entry.h"
 
+#include "card_forgetting.h"
 #include "mqtt_bridge.h"
 
 #include <QtGlobal>

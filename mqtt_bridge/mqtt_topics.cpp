@@ -183,6 +183,10 @@ Command parseCommand(const QString& name, const QString& topic, const QByteArray
     return invalid(QStringLiteral("unbekanntes Thema"));
 }
 
+QString discoveryFilter(const QString& prefix, const QString& name) {
+    return QStringLiteral("%1/+/relaiskarte_%2/+/config").arg(prefix, name);
+}
+
 std::optional<QString> checkDiscoveryPrefix(const QString& prefix) {
     if (prefix.isEmpty() || prefix.contains(QLatin1Char('+')) ||
         prefix.contains(QLatin1Char('#')) || prefix.startsWith(QLatin1Char('/')) ||

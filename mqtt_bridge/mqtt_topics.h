@@ -56,6 +56,9 @@ struct Command {
 inline constexpr int kMaxPayload = 256;
 Command parseCommand(const QString& name, const QString& topic, const QByteArray& payload);
 
+// What a card's Home Assistant configs are found under.
+QString discoveryFilter(const QString& prefix, const QString& name);
+
 // A device name usable in topics: lower case letters, digits, '-' and '_'.
 QString topicSafe(const QString& text);
 
