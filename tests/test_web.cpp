@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -325,6 +326,30 @@ private slots:
         QCOMPARE(told, 1);
         gate.changed();
         QCOMPARE(told, 2);
+    }
+
+    // The OpenAPI document and the server agree: every route is documented,
+    // and every documented path and method is served.
+    void openApiMatchesTheRoutes() {
+        QFile file(QStringLiteral(OPENAPI_PATH));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject paths = json(file.readAll()).value("paths").toObject();
+        QSet<QString> documented;
+        for (auto path = paths.begin(); path != paths.end(); ++path) {
+            const QJsonObject methods = path.value().toObject();
+            for (auto method = methods.begin(); method != methods.end(); ++method) {
+                if (method.key() != QLatin1String("parameters")) {
+                    documented << method.key().toUpper() + ' ' + path.key();
+                }
+            }
+        }
+        // What the server answers itself, beside the API's table.
+        QSet<QString> served{"GET /api/events", "POST /login", "POST /logout",
+                             "GET /api/openapi.json"};
+        for (const PanelApi::Route& route : PanelApi::routes()) {
+            served << QString::fromLatin1(route.method) + ' ' + route.path;
+        }
+        QCOMPARE(documented, served);
     }
 
     // The API takes the known port, and refuses another terminal.

@@ -112,47 +112,62 @@ ApiReply PanelApi::run(const RelayCommand::Made& made) {
     return refusal ? refused(*refusal) : state();
 }
 
-ApiReply PanelApi::handle(const ApiRequest& request) {
-    static const QRegularExpression relayPath(QStringLiteral("^/api/relays/([0-9]{1,3})$"));
-    static const QRegularExpression togglePath(QStringLiteral("^/api/relays/([0-9]{1,3})/toggle$"));
-    const auto wrongMethod = [](const QByteArray& allow) {
-        ApiReply reply = apiError(405, QStringLiteral("Diese Methode gilt hier nicht."));
-        reply.allow = allow;
-        return reply;
+const std::vector<PanelApi::Route>& PanelApi::routes() {
+    static const std::vector<Route> table{
+        {"GET", QStringLiteral("/api/state"),
+         [](PanelApi& api, int, auto&) { return api.state(); }},
+        {"GET", QStringLiteral("/api/ports"),
+         [](PanelApi& api, int, auto&) {
+             return ApiReply{200, portsJson(api.ports_()), {}};
+         }},
+        {"PUT", QStringLiteral("/api/relays"),
+         [](PanelApi& api, int, auto& body) { return api.setMask(body); }},
+        {"PUT", QStringLiteral("/api/relays/{n}"),
+         [](PanelApi& api, int relay, auto& body) { return api.setRelay(relay, body); }},
+        {"POST", QStringLiteral("/api/relays/{n}/toggle"),
+         [](PanelApi& api, int relay, auto&) { return api.run(RelayCommand::toggleRelay(relay)); }},
+        {"POST", QStringLiteral("/api/link"),
+         [](PanelApi& api, int, auto& body) { return api.startLink(body); }},
+        {"DELETE", QStringLiteral("/api/link"),
+         [](PanelApi& api, int, auto&) { return api.run(RelayCommand::stop()); }},
     };
-    const QByteArray& method = request.method;
-    const QString& path = request.path;
-    if (path == QLatin1String("/api/state")) {
-        return method == "GET" ? state() : wrongMethod("GET");
+    return table;
+}
+
+ApiReply PanelApi::handle(const ApiRequest& request) {
+    // A relay's number stands where a route has {n}.
+    static const QRegularExpression number(QStringLiteral("(?<=^/api/relays/)[0-9]{1,3}(?=/|$)"));
+    const QRegularExpressionMatch relay = number.match(request.path);
+    QString shape = request.path;
+    if (relay.hasMatch()) {
+        shape.replace(relay.capturedStart(), relay.capturedLength(), QStringLiteral("{n}"));
     }
-    if (path == QLatin1String("/api/ports")) {
-        return method == "GET" ? ApiReply{200, portsJson(ports_()), {}} : wrongMethod("GET");
-    }
-    if (path == QLatin1String("/api/relays")) {
-        return method == "PUT" ? setMask(request.body) : wrongMethod("PUT");
-    }
-    if (path == QLatin1String("/api/link")) {
-        if (method == "POST") {
-            return startLink(request.body);
+    std::vector<const Route*> here;
+    for (const Route& route : routes()) {
+        if (route.path == shape) {
+            here.push_back(&route);
         }
-        return method == "DELETE" ? run(RelayCommand::stop()) : wrongMethod("POST, DELETE");
     }
-    const auto relayMatch = relayPath.match(path);
-    const auto toggleMatch = togglePath.match(path);
-    if (!relayMatch.hasMatch() && !toggleMatch.hasMatch()) {
+    if (here.empty()) {
         return apiError(404, QStringLiteral("Unbekannter Pfad."));
     }
-    const qint64 relay =
-        (relayMatch.hasMatch() ? relayMatch : toggleMatch).captured(1).toLongLong();
-    // A relay that does not exist is a path that does not.
-    const RelayCommand::Made probe = RelayCommand::toggleRelay(relay);
-    if (const auto* refusal = std::get_if<Refusal>(&probe)) {
-        return refused(*refusal, 404);
+    if (relay.hasMatch()) {
+        // A relay that does not exist is a path that does not.
+        const RelayCommand::Made probe = RelayCommand::toggleRelay(relay.captured().toLongLong());
+        if (const auto* refusal = std::get_if<Refusal>(&probe)) {
+            return refused(*refusal, 404);
+        }
     }
-    if (relayMatch.hasMatch()) {
-        return method == "PUT" ? setRelay(int(relay), request.body) : wrongMethod("PUT");
+    QByteArray allow;
+    for (const Route* route : here) {
+        if (route->method == request.method) {
+            return route->run(*this, relay.captured().toInt(), request.body);
+        }
+        allow += (allow.isEmpty() ? "" : ", ") + route->method;
     }
-    return method == "POST" ? run(RelayCommand::toggleRelay(relay)) : wrongMethod("POST");
+    ApiReply reply = apiError(405, QStringLiteral("Diese Methode gilt hier nicht."));
+    reply.allow = allow;
+    return reply;
 }
 
 ApiReply PanelApi::setRelay(int relay, const QByteArray& body) {

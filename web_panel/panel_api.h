@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <vector>
 
 namespace relais::web {
 
@@ -39,6 +40,14 @@ public:
     PanelApi(RelayOperations& relays, PortTable ports);
 
     ApiReply handle(const ApiRequest& request);
+    // What the API serves: a method, a path ({n}: a relay's number) and what
+    // answers it; the OpenAPI document describes exactly these.
+    struct Route {
+        QByteArray method;
+        QString path;
+        std::function<ApiReply(PanelApi&, int relay, const QByteArray& body)> run;
+    };
+    static const std::vector<Route>& routes();
     // {"relays":[...],"mask":N,"link":"running"|"stopped","port":...,"revision":N}
     QByteArray stateJson() const;
     // Counts one change; the revision in the state grows with every change.
