@@ -17,7 +17,8 @@ PortDirectory::~PortDirectory() {
 
 QStringList PortDirectory::devices() {
     std::unique_lock lock(mutex_);
-    if (!everListed_ || now_() - listedAt_ >= maxAge_) {
+    // (One refresh at a time: while one runs, its list is the fresh one.)
+    if (!refreshing_ && (!everListed_ || now_() - listedAt_ >= maxAge_)) {
         wanted_ = true;
         wake_.notify_all();
     }
@@ -34,12 +35,14 @@ void PortDirectory::run() {
             return;
         }
         wanted_ = false;
+        refreshing_ = true;
         lock.unlock();
         QStringList devices = lister_();
         lock.lock();
         devices_ = std::move(devices);
         listedAt_ = now_();
         everListed_ = true;
+        refreshing_ = false;
         listed_.notify_all();
     }
 }

@@ -41,6 +41,7 @@ private:
     Clock::time_point listedAt_;
     bool everListed_ = false;
     bool wanted_ = false;
+    bool refreshing_ = false;
     bool ending_ = false;
     std::thread refresher_;
 };

@@ -363,10 +363,14 @@ private slots:
         QCOMPARE(relays.device, QStringLiteral("/dev/pts/7"));
     }
     // The port list is asked for once per age, off the caller's thread,
-    // while the last list is served; the first call waits for one.
+    // while the last list is served; the first call waits for one, and calls
+    // during a refresh ask for no second one.
     void portDirectory() {
         std::atomic<int> asked{0};
         std::atomic<qint64> clock{0};
+        std::mutex gate;
+        std::condition_variable opened;
+        bool open = true;
         const auto now = [&clock] {
             return PortDirectory::Clock::time_point(std::chrono::milliseconds(clock.load()));
         };
@@ -375,15 +379,30 @@ private slots:
         PortDirectory directory(
             [&] {
                 offThread = offThread && QThread::currentThread() != thread;
-                return QStringList{QStringLiteral("/dev/ttyUSB%1").arg(++asked)};
+                const int n = ++asked;
+                std::unique_lock lock(gate);
+                opened.wait(lock, [&] { return open; });
+                return QStringList{QStringLiteral("/dev/ttyUSB%1").arg(n)};
             },
             std::chrono::seconds(5), now);
         QCOMPARE(directory.devices(), QStringList{"/dev/ttyUSB1"});
         QCOMPARE(directory.devices(), QStringList{"/dev/ttyUSB1"});
         QCOMPARE(asked.load(), 1);
+        {
+            std::lock_guard lock(gate);
+            open = false;
+        }
         clock = 6000;
-        directory.devices(); // stale: a new list is asked for, the old one served meanwhile
+        QCOMPARE(directory.devices(), QStringList{"/dev/ttyUSB1"}); // stale, served meanwhile
         QTRY_COMPARE(asked.load(), 2);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(directory.devices(), QStringList{"/dev/ttyUSB1"});
+        }
+        {
+            std::lock_guard lock(gate);
+            open = true;
+        }
+        opened.notify_all();
         QTRY_COMPARE(directory.devices(), QStringList{"/dev/ttyUSB2"});
         QCOMPARE(asked.load(), 2);
         QVERIFY(offThread);
