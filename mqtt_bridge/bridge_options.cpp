@@ -1,6 +1,6 @@
 #include "bridge_options.h"
 
-#include "file_privacy.h"
+#include "private_file.h"
 #include "mqtt_topics.h"
 
 #include <QFile>

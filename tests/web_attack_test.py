@@ -174,7 +174,7 @@ def state_of(s):
 slow = []
 first_byte = time.monotonic()
 for _ in range(66):
-    s = connect(port, "127.0.0.2")
+    s = connect(port, "127.0.0.20")  # an address of its own: the floods' may still be closing
     s.sendall(b"G")
     slow.append(s)
 t = time.monotonic()
@@ -215,8 +215,8 @@ for s in slow:
 if cut != 8:
     fail(f"trickling clients not cut off after 10 s: {cut} of 8")
 # A browser's idle connections make room for its next one.
-idle_ones = [connect(port, "127.0.0.4") for _ in range(8)]
-fresh = connect(port, "127.0.0.4")
+idle_ones = [connect(port, "127.0.0.21") for _ in range(8)]
+fresh = connect(port, "127.0.0.21")
 fresh.sendall(b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
 status = answer_of(fresh)
 gone = sum(cut_off(s) for s in idle_ones)

@@ -3,7 +3,6 @@
 #include "login_store.h"
 
 #include <QFile>
-#include <QSysInfo>
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -98,14 +97,6 @@ std::optional<QString> makeSelfSigned(const QString& certFile, const QString& ke
         return error;
     }
     return writePrivateFile(certFile, certPem);
-}
-
-QStringList hostNames() {
-    QStringList names{QSysInfo::machineHostName()};
-    names << QStringLiteral("localhost");
-    names.removeAll(QString());
-    names.removeDuplicates();
-    return names;
 }
 
 QString fingerprint(const QString& certFile, QString& error) {

@@ -17,9 +17,4 @@ std::optional<QString> makeSelfSigned(const QString& certFile, const QString& ke
 // with `error` set when it cannot be read.
 QString fingerprint(const QString& certFile, QString& error);
 
-// This machine's name and addresses, for a certificate that fits every way
-// a phone may reach it.
-QStringList hostNames();
-QStringList hostAddresses();
-
 } // namespace relais::web

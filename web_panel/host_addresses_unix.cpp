@@ -1,6 +1,6 @@
 // This machine's addresses, from the system's interface list.
 
-#include "certificate.h"
+#include "host_addresses.h"
 
 #include <ifaddrs.h>
 #include <netdb.h>

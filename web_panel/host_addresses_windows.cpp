@@ -1,6 +1,6 @@
 // This machine's addresses, from the system's adapter list.
 
-#include "certificate.h"
+#include "host_addresses.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "private_file.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QHash>
@@ -9,14 +11,6 @@
 #include <optional>
 
 namespace relais::web {
-
-// Writes `data` to `path` so that only its owner may read it (mode 0600),
-// replacing the file in one step. Where the folder belongs to another user
-// (the service's state folder, written by root), the file is given to
-// that user. An error text on failure.
-std::optional<QString> writePrivateFile(const QString& path, const QByteArray& data);
-// The platform's part of that, before the file replaces the old one.
-std::optional<QString> settlePrivateFile(QFile& file, const QString& folder);
 
 // A password as stored: scrypt (N=2^15, r=8, p=1; 32 MiB, a tenth of a
 // second) with a random salt, in one line "scrypt$15$8$1$<salt>$<hash>".

@@ -1,6 +1,7 @@
 #include "web_entry.h"
 
 #include "certificate.h"
+#include "host_addresses.h"
 #include "login_store.h"
 #include "secret_input.h"
 #include "web_panel.h"

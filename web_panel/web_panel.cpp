@@ -1,6 +1,7 @@
 #include "web_panel.h"
 
 #include "certificate.h"
+#include "host_addresses.h"
 #include "listen_socket.h"
 #include "panel_routes.h"
 #include "panel_shared.h"
