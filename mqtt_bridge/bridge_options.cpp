@@ -1,7 +1,7 @@
 #include "bridge_options.h"
 
-#include "private_file.h"
 #include "mqtt_topics.h"
+#include "private_file.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -24,11 +24,6 @@ namespace relais::mqtt {
 
 namespace {
 
-// The broker's own calls arrive on libmosquitto's thread: hand them over.
-template <class F> void onBridgeThread(void* self, F&& f) {
-    QMetaObject::invokeMethod(static_cast<Bridge*>(self), std::forward<F>(f), Qt::QueuedConnection);
-}
-
 constexpr int kIgnoredLinesPerSecond = 10;
 
 } // namespace
@@ -41,24 +36,29 @@ Bridge::Bridge(RelayOperations& relays, BridgeOptions options, QTextStream& log,
     ignoreWindow_.start();
 }
 
+void Bridge::handOver(void* self, std::function<void()> job) {
+    static_cast<Bridge*>(self)->relaysThread_.post(std::move(job));
+}
+
 Bridge::~Bridge() {
     {
         const std::lock_guard<std::mutex> lock(alive_->mutex);
         alive_->bridge = nullptr;
     }
-    if (mosq_ == nullptr) {
-        return;
-    }
-    if (connecting_) {
+    if (mosq_ == nullptr || connecting_) {
         // Still resolving or connecting: never wait for that on the way out.
         // The thread keeps the connection, which ends with the process.
-        connector_.detach();
+        relaysThread_.end();
+        if (connecting_) {
+            connector_.detach();
+        }
         return;
     }
     if (connector_.joinable()) {
         connector_.join();
     }
-    leave(1000);
+    leave(1000); // (its acknowledgement still comes through the hand-over)
+    relaysThread_.end();
     if (loopRunning_) {
         mosquitto_loop_stop(mosq_, false);
     }
@@ -133,11 +133,11 @@ void Bridge::onConnect(mosquitto* mosq, void* self, int rc) {
         // refused again, so stop here (this also ends the retries).
         mosquitto_disconnect(mosq);
     }
-    onBridgeThread(self, [self, rc] { static_cast<Bridge*>(self)->connectedNow(rc); });
+    handOver(self, [self, rc] { static_cast<Bridge*>(self)->connectedNow(rc); });
 }
 
 void Bridge::onDisconnect(mosquitto*, void* self, int rc) {
-    onBridgeThread(self, [self, rc] { static_cast<Bridge*>(self)->disconnectedNow(rc); });
+    handOver(self, [self, rc] { static_cast<Bridge*>(self)->disconnectedNow(rc); });
 }
 
 void Bridge::onMessage(mosquitto*, void* self, const mosquitto_message* message) {
@@ -146,13 +146,13 @@ void Bridge::onMessage(mosquitto*, void* self, const mosquitto_message* message)
     const QByteArray payload(static_cast<const char*>(message->payload),
                              qMin(message->payloadlen, kMaxPayload + 1));
     const bool retained = message->retain;
-    onBridgeThread(self, [self, topic, payload, retained] {
+    handOver(self, [self, topic, payload, retained] {
         static_cast<Bridge*>(self)->received(topic, payload, retained);
     });
 }
 
 void Bridge::onPublish(mosquitto*, void* self, int mid) {
-    onBridgeThread(self, [self, mid] {
+    handOver(self, [self, mid] {
         auto* bridge = static_cast<Bridge*>(self);
         bridge->leavingAcked_ = bridge->leavingAcked_ || mid == bridge->leavingMid_;
     });
@@ -164,7 +164,7 @@ void Bridge::onLog(mosquitto*, void* self, int level, const char* text) {
     // runs under its locks, so nothing here may call back into it.
     if (level == MOSQ_LOG_ERR && std::strstr(text, "OpenSSL Error") != nullptr) {
         const QString line = QString::fromUtf8(text);
-        onBridgeThread(self, [self, line] {
+        handOver(self, [self, line] {
             static_cast<Bridge*>(self)->giveUp(
                 QStringLiteral("MQTT: TLS-Verbindung abgelehnt: %1").arg(line));
         });

@@ -4,6 +4,7 @@
 #include "mqtt_topics.h"
 #include "port_directory.h"
 #include "relay_operations.h"
+#include "relays_thread.h"
 #include "remote_access.h"
 
 #include <QElapsedTimer>
@@ -44,6 +45,8 @@ public:
     void leave(int ms) override;
 
 private:
+    // The broker's own calls arrive on libmosquitto's thread: hand them over.
+    static void handOver(void* self, std::function<void()> job);
     static void onConnect(mosquitto*, void* self, int rc);
     static void onDisconnect(mosquitto*, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
@@ -64,6 +67,7 @@ private:
 
     RelayOperations& relays_;
     BridgeOptions options_;
+    RelaysThread relaysThread_{this};
     // For what a command from the broker may open, without asking the
     // system on the relays' thread.
     PortDirectory ports_{[] { return SystemPortResolver::devicesInComOrder(); }};

@@ -8,6 +8,7 @@
 #include "panel_api.h"
 #include "port_directory.h"
 #include "relay_command.h"
+#include "relays_thread.h"
 #include "serial_control.h"
 #include "stand_in_relays.h"
 #include "web_options.h"
@@ -20,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -312,6 +315,42 @@ private slots:
         QCOMPARE(int(relays.mask), maskAfter);
         QCOMPARE(relays.portInUse(), deviceAfter);
     }
+    // Work handed to the relays' thread runs there; once it has ended,
+    // nothing more runs and a caller still waiting gives up at once.
+    void relaysThreadHandOff() {
+        QObject owner;
+        RelaysThread relaysThread(&owner);
+        const auto ownerThread = QThread::currentThread();
+        std::atomic<bool> ranThere{false};
+        QVERIFY(relaysThread.post([&] { ranThere = QThread::currentThread() == ownerThread; }));
+        QTRY_VERIFY(ranThere);
+        std::optional<int> answer;
+        std::atomic<bool> answered{false};
+        std::thread caller([&] {
+            answer = relaysThread.call<int>([] { return 42; }, std::chrono::seconds(30));
+            answered = true;
+        });
+        QTRY_VERIFY(answered); // the owner's events run the job meanwhile
+        caller.join();
+        QCOMPARE(answer, std::optional<int>(42));
+        std::atomic<bool> lateRan{false};
+        std::optional<int> late;
+        std::thread waiting([&] {
+            late = relaysThread.call<int>(
+                [&] {
+                    lateRan = true;
+                    return 1;
+                },
+                std::chrono::seconds(30));
+        });
+        relaysThread.end(); // no events run here: the caller can only give up
+        waiting.join();
+        QVERIFY(!late);
+        QVERIFY(!relaysThread.post([] {}));
+        QCoreApplication::processEvents();
+        QVERIFY(!lateRan);
+    }
+
     // Watchers hear of one command once, of a change outside one at once.
     void oneChangePerCommand() {
         int told = 0;

@@ -1,10 +1,6 @@
 #include "panel_shared.h"
 
-#include <future>
-
 namespace relais::web {
-
-using namespace std::chrono_literals;
 
 std::string Shared::ownOrigin(const httplib::Request& req) const {
     return (tls ? "https://" : "http://") + req.get_header_value("Host");
@@ -16,38 +12,16 @@ bool Shared::foreignOrigin(const httplib::Request& req) const {
 }
 
 ApiReply Shared::onPanelThread(std::function<ApiReply(PanelApi&)> call) {
-    auto promise = std::make_shared<std::promise<ApiReply>>();
-    std::future<ApiReply> answer = promise->get_future();
-    {
-        std::lock_guard lock(contextMutex);
-        if (context == nullptr) {
-            return apiError(503, QStringLiteral("Das Programm endet gerade."));
-        }
-        QMetaObject::invokeMethod(
-            context, [promise, call, api = api] { promise->set_value(call(*api)); },
-            Qt::QueuedConnection);
-    }
-    while (answer.wait_for(50ms) != std::future_status::ready) {
-        std::lock_guard lock(stateMutex);
-        if (closing) {
-            return apiError(503, QStringLiteral("Das Programm endet gerade."));
-        }
-    }
-    try {
-        return answer.get();
-    } catch (const std::future_error&) {
-        return apiError(503, QStringLiteral("Das Programm endet gerade."));
-    }
+    // The relays' thread never keeps a caller long; the patience is for a
+    // program that hangs, which then answers 503 rather than hold a thread.
+    const auto reply = relaysThread->call<ApiReply>([call, api = api] { return call(*api); },
+                                                    std::chrono::seconds(30));
+    return reply ? *reply : apiError(503, QStringLiteral("Das Programm endet gerade."));
 }
 
 void Shared::say(const QString& line) {
-    std::lock_guard lock(contextMutex);
-    if (context != nullptr) {
-        QMetaObject::invokeMethod(
-            context,
-            [log = log, line] { *log << QStringLiteral("Web-Panel: ") << line << Qt::endl; },
-            Qt::QueuedConnection);
-    }
+    relaysThread->post(
+        [log = log, line] { *log << QStringLiteral("Web-Panel: ") << line << Qt::endl; });
 }
 
 } // namespace relais::web

@@ -7,6 +7,7 @@
 #include "login_throttle.h"
 #include "panel_api.h"
 #include "port_directory.h"
+#include "relays_thread.h"
 #include "web_options.h"
 
 #include <httplib.h>
@@ -51,9 +52,8 @@ struct Shared {
     std::mutex passwordMutex;  // one password check at a time: 32 MiB each
     std::shared_ptr<PortDirectory> ports;
 
-    // The panel on its own thread; null once it is gone.
-    std::mutex contextMutex;
-    QObject* context = nullptr;
+    // The panel on the relays' thread, reached only through `relaysThread`.
+    std::unique_ptr<RelaysThread> relaysThread;
     PanelApi* api = nullptr;
     QTextStream* log = nullptr;
 

@@ -150,6 +150,9 @@ bool WebPanel::start() {
     shared->options = options_;
     shared->tls = usesTls(options_);
     shared->passwordRequired = !loopback;
+    shared->relaysThread = std::make_unique<RelaysThread>(this);
+    shared->api = &api_;
+    shared->log = &log_;
     shared->sessions = std::make_unique<SessionStore>(sessionsFile(options_));
     shared->ports = ports_;
     addPage(*shared);
@@ -167,12 +170,6 @@ bool WebPanel::start() {
     };
     if (!bind(*shared->server)) {
         return false;
-    }
-    {
-        std::lock_guard lock(shared->contextMutex);
-        shared->context = this;
-        shared->api = &api_;
-        shared->log = &log_;
     }
     shared_ = shared;
     publish();
@@ -203,10 +200,7 @@ void WebPanel::leave(int ms) {
         shared->closing = true;
         shared->stateChanged.notify_all();
     }
-    {
-        std::lock_guard lock(shared->contextMutex);
-        shared->context = nullptr;
-    }
+    shared->relaysThread->end();
     // Idle connections notice the end within the keep-alive time; only a
     // client stuck halfway through a request is left behind.
     shared->leaveBy =
