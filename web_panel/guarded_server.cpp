@@ -1,5 +1,7 @@
 #include "guarded_server.h"
 
+#include "listen_socket.h"
+
 #include <QString>
 
 namespace relais::web {
@@ -25,6 +27,10 @@ GuardedServer::GuardedServer(SSL_CTX* tls, std::string refusal)
 
 GuardedServer::~GuardedServer() {
     SSL_CTX_free(tls_);
+}
+
+void GuardedServer::widenBacklog() {
+    relais::web::widenBacklog(int(svr_sock_.load()));
 }
 
 void GuardedServer::refuseOnThisThread(bool on) {

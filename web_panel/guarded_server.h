@@ -26,6 +26,8 @@ public:
     // Refuse the connections handed over from this thread unread (the
     // server has no thread left for them).
     static void refuseOnThisThread(bool on);
+    // Once bound: a burst of connections waits in the system's queue.
+    void widenBacklog();
 
 private:
     bool process_and_close_socket(socket_t sock) override;

@@ -13,4 +13,8 @@ void setListenOptions(int socket) {
     setsockopt(socket, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof no); // fails harmlessly on IPv4
 }
 
+void widenBacklog(int socket) {
+    ::listen(socket, SOMAXCONN); // (again: the system takes the larger queue)
+}
+
 } // namespace relais::web

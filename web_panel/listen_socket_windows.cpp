@@ -14,4 +14,8 @@ void setListenOptions(int socket) {
                sizeof no);
 }
 
+void widenBacklog(int socket) {
+    ::listen(SOCKET(socket), SOMAXCONN);
+}
+
 } // namespace relais::web

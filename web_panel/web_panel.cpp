@@ -102,7 +102,9 @@ bool WebPanel::bind(GuardedServer& server) {
     if (!bound && options_.address.isEmpty()) {
         bound = server.bind_to_port("0.0.0.0", options_.port); // no IPv6 here
     }
-    if (!bound) {
+    if (bound) {
+        server.widenBacklog();
+    } else {
         say(QStringLiteral("Port %1 ist nicht frei, oder die Adresse %2 gibt es hier nicht.")
                 .arg(options_.port)
                 .arg(options_.address.isEmpty() ? QStringLiteral("*") : options_.address));
