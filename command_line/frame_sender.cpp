@@ -74,12 +74,20 @@ openRemoteAccess(RelayOperations& relays, const Invocation& invocation, QTextStr
 int holdRelays(const Invocation& invocation, QTextStream& err) {
     SystemPortResolver resolver;
     HeadlessRelays relays(resolver);
-    relays.setRelays(invocation.mask);
-    try {
-        relays.startOn(invocation.port);
-    } catch (const CommError& error) {
-        err << messageFor(error) << Qt::endl;
-        return exitCodeFor(error.number());
+    std::optional<CommError> failure;
+    relays.asOneChange(
+        [&] {
+            relays.setRelays(invocation.mask);
+            try {
+                relays.startOn(invocation.port);
+            } catch (const CommError& error) {
+                failure = error;
+            }
+        },
+        {ChangeSource::Kind::CommandLine, {}});
+    if (failure) {
+        err << messageFor(*failure) << Qt::endl;
+        return exitCodeFor(failure->number());
     }
     relays.tick(); // the first frame at once, then every 100 ms
 

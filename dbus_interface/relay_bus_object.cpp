@@ -24,9 +24,8 @@ QString bus::errorName(int number) {
 }
 
 RelayBusObject::RelayBusObject(RelayOperations& relays, QObject* owner)
-    : QObject(owner), relays_(relays), lastRelays_(relays.relays()), lastRunning_(running()),
-      lastPort_(port()) {
-    relays_.watch(this, [this] { announceChanges(); });
+    : QObject(owner), relays_(relays) {
+    relays_.watch(this, [this](const RelayChange& change) { announceChange(change); });
 }
 
 bool RelayBusObject::publish(QDBusConnection bus) {
@@ -48,7 +47,8 @@ RelayBusObject::~RelayBusObject() {
 
 void RelayBusObject::run(const RelayCommand::Made& made) {
     const auto refusal =
-        carryOut(relays_, made, [] { return SystemPortResolver::devicesInComOrder(); });
+        carryOut(relays_, made, [] { return SystemPortResolver::devicesInComOrder(); },
+                 {ChangeSource::Kind::DBus, {}});
     if (!refusal || !calledFromDBus()) {
         return;
     }
@@ -78,18 +78,18 @@ void RelayBusObject::Stop() {
     run(RelayCommand::stop());
 }
 
-void RelayBusObject::announceChanges() {
+void RelayBusObject::announceChange(const RelayChange& change) {
     QVariantMap changed;
-    if (relays() != lastRelays_) {
-        changed.insert(QStringLiteral("Relays"), lastRelays_ = relays());
+    if (change.flipped != 0) {
+        changed.insert(QStringLiteral("Relays"), uint(change.state.pattern));
     }
-    if (running() != lastRunning_) {
-        changed.insert(QStringLiteral("Running"), lastRunning_ = running());
+    if (change.linkChanged) {
+        changed.insert(QStringLiteral("Running"), change.state.running);
     }
-    if (port() != lastPort_) {
-        changed.insert(QStringLiteral("Port"), lastPort_ = port());
+    if (change.portChanged) {
+        changed.insert(QStringLiteral("Port"), change.state.port);
     }
-    if (changed.isEmpty() || !bus_.isConnected()) {
+    if (!bus_.isConnected()) {
         return;
     }
     QDBusMessage signal =

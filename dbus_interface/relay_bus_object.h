@@ -41,14 +41,11 @@ public slots:
     void Stop();
 
 private:
-    void announceChanges();
+    void announceChange(const RelayChange& change);
     void run(const RelayCommand::Made& made);
 
     RelayOperations& relays_;
     QDBusConnection bus_{QString()};
-    uint lastRelays_;
-    bool lastRunning_;
-    QString lastPort_;
     bool ownsName_ = false;
 };
 

@@ -168,15 +168,20 @@ void RelayWindow::wireEvents() {
     for (int k = 1; k <= kRelayCount; ++k) {
         connect(relayButton(k), &QPushButton::clicked, this, [this, k] { relayClicked(k); });
         connect(relayButton(k), &GraphicalButton::backColorChanged, core_, &RelayCore::viewChanged);
+        relayButton(k)->installEventFilter(this);
     }
-    core_->watch(this, [this] { scheduleAnnouncement(); });
+    startStopButton_->installEventFilter(this);
+    core_->watch(this, [this](const RelayChange& change) { scheduleAnnouncement(change); });
     connect(startStopButton_, &QPushButton::clicked, this, &RelayWindow::startStopClicked);
     connect(quitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(resendButton_, &QPushButton::clicked, this, &RelayWindow::resendLastFrame);
     connect(startStopButton_, &GraphicalButton::backColorChanged, core_, &RelayCore::viewChanged);
 }
 
-void RelayWindow::scheduleAnnouncement() {
+void RelayWindow::scheduleAnnouncement(const RelayChange& change) {
+    unannouncedRelays_ ^= change.flipped;
+    unannouncedLink_ ^= change.linkChanged;
+    told_ = change.state;
     if (!announcementPending_) {
         announcementPending_ = true;
         QTimer::singleShot(0, this, &RelayWindow::announceChanges);
@@ -185,20 +190,18 @@ void RelayWindow::scheduleAnnouncement() {
 
 void RelayWindow::announceChanges() {
     announcementPending_ = false;
-    const quint16 relays = this->relays();
-    const bool running = startStopButton_->backColor() == kRed;
     QList<int> on;
     QList<int> off;
+    const quint16 relays = told_.pattern;
     for (int k = 1; k <= kRelayCount; ++k) {
-        const bool now = relays & relayWeight(k);
-        if (now != bool(announcedRelays_ & relayWeight(k))) {
-            (now ? on : off) << k;
+        if (unannouncedRelays_ & relayWeight(k)) {
+            (relays & relayWeight(k) ? on : off) << k;
         }
     }
     const std::optional<bool> link =
-        running != announcedRunning_ ? std::optional<bool>(running) : std::nullopt;
-    announcedRelays_ = relays;
-    announcedRunning_ = running;
+        unannouncedLink_ ? std::optional<bool>(told_.running) : std::nullopt;
+    unannouncedRelays_ = 0;
+    unannouncedLink_ = false;
     // A message box in front speaks for itself.
     if (QApplication::activeModalWidget() == nullptr) {
         const QString text = changeAnnouncement(on, off, link);
@@ -206,6 +209,22 @@ void RelayWindow::announceChanges() {
             announcer_->announce(text);
         }
     }
+}
+
+bool RelayWindow::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        byKeyboard_ = true;
+        break;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+        byKeyboard_ = false;
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void RelayWindow::keyPressEvent(QKeyEvent* event) {

@@ -31,8 +31,12 @@ public:
     ~RelayWindow() override;
 
     // What the controls do, each run for one event.
-    void relayClicked(int relay) { core_->relayClicked(relay); }
-    void startStopClicked() { core_->startStopClicked(); }
+    void relayClicked(int relay) {
+        core_->asOneChange([this, relay] { core_->relayClicked(relay); }, inputSource());
+    }
+    void startStopClicked() {
+        core_->asOneChange([this] { core_->startStopClicked(); }, inputSource());
+    }
     void tick() { core_->tick(); }
     void resendLastFrame() { core_->resendLastFrame(); }
 
@@ -49,12 +53,17 @@ public:
     void startOn(const PortSpec& port) override { core_->startOn(port); }
     std::optional<PortSpec> knownPort() const override { return core_->knownPort(); }
     void stop() override { core_->stop(); }
-    void watch(QObject* context, std::function<void()> changed) override {
+    RelayState state() const override { return core_->state(); }
+    void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         core_->watch(context, std::move(changed));
     }
-    void asOneChange(const std::function<void()>& work) override { core_->asOneChange(work); }
+    void asOneChange(const std::function<void()>& work, const ChangeSource& source) override {
+        core_->asOneChange(work, source);
+    }
 
 protected:
+    // Notes whether the buttons are used by mouse or by keyboard.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -66,8 +75,12 @@ private:
     void wireEvents();
     // Says what changed since the last announcement, once the event that
     // changed it is done (so that a pattern set at once is heard at once).
-    void scheduleAnnouncement();
+    void scheduleAnnouncement(const RelayChange& change);
     void announceChanges();
+    ChangeSource inputSource() const {
+        return {byKeyboard_ ? ChangeSource::Kind::WindowKeyboard : ChangeSource::Kind::WindowMouse,
+                {}};
+    }
 
     RelayCore* core_ = nullptr; // a child: lives as long as the window
     RelayPanel::Buttons relayButtons_{};
@@ -78,9 +91,12 @@ private:
     QLabel* maskLabel_ = nullptr;
     QLabel* lengthLabel_ = nullptr;
     Announcer* announcer_ = nullptr;
-    quint16 announcedRelays_ = 0;
-    bool announcedRunning_ = false;
+    // What the changes since the last announcement flipped, in sum.
+    quint16 unannouncedRelays_ = 0;
+    bool unannouncedLink_ = false;
+    RelayState told_;
     bool announcementPending_ = false;
+    bool byKeyboard_ = false;
 
     std::unique_ptr<LabelCaption> maskCaption_;
     std::unique_ptr<LabelCaption> lengthCaption_;

@@ -4,6 +4,7 @@
 #include "link_control.h"
 #include "messages.h"
 #include "relay_command.h"
+#include "relay_panel.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -32,7 +33,8 @@ Bridge::Bridge(RelayOperations& relays, BridgeOptions options, QTextStream& log,
     : QObject(parent), relays_(relays), options_(std::move(options)), log_(log) {
     initBrokerLibrary();
     alive_->bridge = this;
-    relays_.watch(this, [this] { schedulePublish(); });
+    state_ = relays_.state();
+    relays_.watch(this, [this](const RelayChange& change) { schedulePublish(change); });
     ignoreWindow_.start();
 }
 
@@ -189,7 +191,8 @@ void Bridge::connectedNow(int rc) {
         mosquitto_subscribe(mosq_, nullptr, filter.toUtf8().constData(), kQos);
     }
     // The broker may have lost everything: tell it all again.
-    published_.clear();
+    untoldRelays_ = 0xFFFF;
+    untoldLink_ = true;
     publish({statusTopic(options_.name), QByteArrayLiteral("online")});
     for (const Message& config : discoveryMessages(
              {options_.name, options_.discoveryPrefix, QCoreApplication::applicationVersion()})) {
@@ -261,8 +264,8 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
     if (const auto* refused = std::get_if<Refusal>(&made)) {
         refusal = *refused;
     } else {
-        refusal =
-            carryOut(relays_, std::get<RelayCommand>(made), [this] { return ports_.devices(); });
+        refusal = carryOut(relays_, std::get<RelayCommand>(made),
+                           [this] { return ports_.devices(); }, {ChangeSource::Kind::Mqtt, topic});
     }
     if (!refusal) {
         return;
@@ -290,7 +293,10 @@ void Bridge::ignore(const QString& topic, const QString& why) {
     }
 }
 
-void Bridge::schedulePublish() {
+void Bridge::schedulePublish(const RelayChange& change) {
+    state_ = change.state;
+    untoldRelays_ |= change.flipped;
+    untoldLink_ = untoldLink_ || change.linkChanged;
     // Many changes in one go (a pattern, a flood of commands) are told once.
     if (!publishPending_) {
         publishPending_ = true;
@@ -303,11 +309,20 @@ void Bridge::publishChanges() {
     if (!connected_) {
         return; // everything is told on connecting
     }
-    for (const Message& state :
-         stateMessages(options_.name, relays_.relays(), relays_.isRunning())) {
-        if (published_.value(state.topic) != state.payload && publish(state) >= 0) {
-            published_.insert(state.topic, state.payload);
+    // One message per relay, then the pattern, then the link.
+    const QList<Message> messages = stateMessages(options_.name, state_.pattern, state_.running);
+    quint16 failed = 0;
+    for (int k = 1; k <= kRelayCount; ++k) {
+        if ((untoldRelays_ & relayWeight(k)) && publish(messages[k - 1]) < 0) {
+            failed |= relayWeight(k);
         }
+    }
+    if (untoldRelays_ != 0 && publish(messages[kRelayCount]) < 0) {
+        failed |= 1; // told again with relay 1
+    }
+    untoldRelays_ = failed;
+    if (untoldLink_) {
+        untoldLink_ = publish(messages[kRelayCount + 1]) < 0;
     }
 }
 

@@ -58,7 +58,7 @@ private:
     void connectedNow(int rc);
     void disconnectedNow(int rc);
     void received(const QString& topic, const QByteArray& payload, bool retained);
-    void schedulePublish();
+    void schedulePublish(const RelayChange& change);
     void publishChanges();
     int publish(const Message& message);
     void say(const QString& line);
@@ -89,7 +89,10 @@ private:
     bool toldUnreachable_ = false;
     bool gaveUp_ = false;
     bool publishPending_ = false;
-    QHash<QString, QByteArray> published_; // what the broker has of our states
+    // The state, and what of it the broker has not been told yet.
+    RelayState state_;
+    quint16 untoldRelays_ = 0xFFFF;
+    bool untoldLink_ = true;
     // Ignored commands are told, but not more than a few a second.
     QElapsedTimer ignoreWindow_;
     int ignoredInWindow_ = 0;

@@ -148,18 +148,18 @@ RelayCommand::Made RelayCommand::startOnNumber(qint64 number, bool fromNetwork) 
 }
 
 std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand& command,
-                                const SystemPorts& systemPorts) {
+                                const SystemPorts& systemPorts, const ChangeSource& source) {
     std::optional<Refusal> refusal;
-    relays.asOneChange([&] { refusal = carryOutNow(relays, command, systemPorts); });
+    relays.asOneChange([&] { refusal = carryOutNow(relays, command, systemPorts); }, source);
     return refusal;
 }
 
 std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand::Made& made,
-                                const SystemPorts& systemPorts) {
+                                const SystemPorts& systemPorts, const ChangeSource& source) {
     if (const auto* refusal = std::get_if<Refusal>(&made)) {
         return *refusal;
     }
-    return carryOut(relays, std::get<RelayCommand>(made), systemPorts);
+    return carryOut(relays, std::get<RelayCommand>(made), systemPorts, source);
 }
 
 } // namespace relais

@@ -61,12 +61,12 @@ private:
 // The devices behind COM 1 to COM 8; asked only by a start.
 using SystemPorts = std::function<QStringList()>;
 
-// Carries a command out, the same for every way in; a refusal changes
-// nothing.
+// Carries a command out as one change made by `source`, the same for every
+// way in; a refusal changes nothing.
 std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand& command,
-                                const SystemPorts& systemPorts);
+                                const SystemPorts& systemPorts, const ChangeSource& source);
 // The same for a command as made: one that is a refusal already stays one.
 std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand::Made& made,
-                                const SystemPorts& systemPorts);
+                                const SystemPorts& systemPorts, const ChangeSource& source);
 
 } // namespace relais

@@ -20,6 +20,26 @@ void RelayCore::attach(const Views& views) {
                                           serial_);
     link_ = std::make_unique<LinkControl>(serial_, *views.ports, timerSwitch_, *views.startStop,
                                           *views.messages);
+    told_ = RelayState{relays(), isRunning(), portInUse(), 1};
+}
+
+void RelayCore::asOneChange(const std::function<void()>& work, const ChangeSource& source) {
+    const ChangeSource outer = std::exchange(acting_, source);
+    gate_.asOne(work);
+    acting_ = outer;
+}
+
+void RelayCore::tellChange() {
+    RelayChange change{
+        {relays(), isRunning(), portInUse(), told_.revision + 1}, 0, false, false, acting_};
+    change.flipped = change.state.pattern ^ told_.pattern;
+    change.linkChanged = change.state.running != told_.running;
+    change.portChanged = change.state.port != told_.port;
+    if (change.flipped == 0 && !change.linkChanged && !change.portChanged) {
+        return; // a colour came back to what it was
+    }
+    told_ = change.state;
+    emit stateChanged(change);
 }
 
 void RelayCore::setRelays(quint16 mask) {

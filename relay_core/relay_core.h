@@ -44,10 +44,11 @@ public:
     void startOn(const PortSpec& port) override;
     std::optional<PortSpec> knownPort() const override { return chosenPort(*views_.ports); }
     void stop() override { link_->stop(); }
-    void watch(QObject* context, std::function<void()> changed) override {
+    RelayState state() const override { return told_; }
+    void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         connect(this, &RelayCore::stateChanged, context, std::move(changed));
     }
-    void asOneChange(const std::function<void()>& work) override { gate_.asOne(work); }
+    void asOneChange(const std::function<void()>& work, const ChangeSource& source) override;
 
     // What the controls do, each run for one event.
     void relayClicked(int relay) { panel_->toggleRelay(relay); }
@@ -65,7 +66,7 @@ public:
 
 signals:
     // A relay, the link or the port changed: once per change.
-    void stateChanged();
+    void stateChanged(const RelayChange& change);
 
 private:
     struct TimerSwitch : TickTimer {
@@ -74,7 +75,12 @@ private:
         QTimer& timer;
     };
 
-    ChangeGate gate_{[this] { emit stateChanged(); }};
+    // Tells the watchers what differs from what they were told last.
+    void tellChange();
+
+    ChangeGate gate_{[this] { tellChange(); }};
+    ChangeSource acting_; // the maker of the change underway: the line outside any command
+    RelayState told_;
     QtSerialControl serial_;
     QTimer timer_;
     TimerSwitch timerSwitch_{timer_};

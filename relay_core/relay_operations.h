@@ -1,6 +1,7 @@
 #pragma once
 
 #include "port_resolver.h"
+#include "relay_change.h"
 
 #include <QObject>
 #include <QString>
@@ -30,13 +31,15 @@ public:
     // started on; none before any was.
     virtual std::optional<PortSpec> knownPort() const = 0;
     virtual void stop() = 0;
+    // The state as the watchers were last told it.
+    virtual RelayState state() const = 0;
     // `changed` runs after every change of a relay or the link, whatever
     // made it (a click, the keyboard, a script, a lost line), for as long as
     // `context` lives.
-    virtual void watch(QObject* context, std::function<void()> changed) = 0;
-    // Runs `work` as one change: the watchers hear of what it changed once,
-    // after it (sixteen relays set at once are one change).
-    virtual void asOneChange(const std::function<void()>& work) = 0;
+    virtual void watch(QObject* context, std::function<void(const RelayChange&)> changed) = 0;
+    // Runs `work` as one change made by `source`: the watchers hear of what
+    // it changed once, after it (sixteen relays set at once are one change).
+    virtual void asOneChange(const std::function<void()>& work, const ChangeSource& source) = 0;
 };
 
 // What a relay core needs to tell its watchers once per change.

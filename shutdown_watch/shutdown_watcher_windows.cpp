@@ -1,8 +1,11 @@
 #include "shutdown_watcher.h"
 
-#include <QMetaObject>
+#include "relays_thread.h"
 
 #include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
 
 #include <windows.h>
 
@@ -13,19 +16,36 @@ namespace {
 std::atomic<ShutdownWatcher*> current{nullptr};
 HWND sessionWindow = nullptr;
 
+// The way to the main thread for the system's console thread; refused at
+// once after the watcher has gone.
+std::mutex handOffMutex;
+std::shared_ptr<RelaysThread> handOff;
+
 // Runs on a thread the system starts for the event. Ctrl+C and Ctrl+Break
 // only ask; for the others the process is ended as soon as this returns,
-// so it waits until the main thread has closed the port.
+// so it waits until the main thread has closed the port (the system allows
+// about five seconds).
 BOOL WINAPI onConsoleEvent(DWORD event) {
+    std::shared_ptr<RelaysThread> thread;
+    {
+        std::lock_guard lock(handOffMutex);
+        thread = handOff;
+    }
     ShutdownWatcher* watcher = current.load();
-    if (watcher == nullptr) {
+    if (thread == nullptr || watcher == nullptr) {
         return FALSE;
     }
+    const auto ask = [watcher] {
+        emit watcher->requested();
+        return true;
+    };
     const bool ending =
         event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-    QMetaObject::invokeMethod(
-        watcher, [watcher] { emit watcher->requested(); },
-        ending ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    if (ending) {
+        thread->call<bool>(ask, std::chrono::seconds(4));
+    } else {
+        thread->post(ask);
+    }
     return TRUE;
 }
 
@@ -61,6 +81,10 @@ void createSessionWindow() {
 } // namespace
 
 ShutdownWatcher::ShutdownWatcher(QObject* parent) : QObject(parent) {
+    {
+        std::lock_guard lock(handOffMutex);
+        handOff = std::make_shared<RelaysThread>(this);
+    }
     current.store(this);
     SetConsoleCtrlHandler(nullptr, FALSE); // Ctrl+C may come in ignored from a parent
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
@@ -70,6 +94,12 @@ ShutdownWatcher::ShutdownWatcher(QObject* parent) : QObject(parent) {
 }
 
 ShutdownWatcher::~ShutdownWatcher() {
+    std::shared_ptr<RelaysThread> thread;
+    {
+        std::lock_guard lock(handOffMutex);
+        thread = std::exchange(handOff, nullptr);
+    }
+    thread->end(); // a console event waiting now gives up at once
     current.store(nullptr);
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
 }

@@ -32,6 +32,20 @@ struct StandInRelays : relais::RelayOperations {
     }
     std::optional<relais::PortSpec> knownPort() const override { return known; }
     void stop() override { running = false; }
-    void watch(QObject*, std::function<void()>) override {}
-    void asOneChange(const std::function<void()>& work) override { work(); }
+    // Each command that changed something counts one, as in the core.
+    quint64 revision = 1;
+    relais::ChangeSource lastSource;
+    relais::RelayState state() const override { return {mask, running, portInUse(), revision}; }
+    void watch(QObject*, std::function<void(const relais::RelayChange&)>) override {}
+    void asOneChange(const std::function<void()>& work,
+                     const relais::ChangeSource& source) override {
+        const relais::RelayState before = state();
+        work();
+        const relais::RelayState after = state();
+        if (after.pattern != before.pattern || after.running != before.running ||
+            after.port != before.port) {
+            ++revision;
+            lastSource = source;
+        }
+    }
 };

@@ -244,6 +244,46 @@ private slots:
             QStringLiteral("Verbindung gestoppt"));
     }
 
+    // A change made in the window says whether the mouse or the keyboard
+    // made it, whichever was used before.
+    void changesNameTheirInput_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("input"); // 0 mouse, else the key pressed
+        QTest::addColumn<QString>("source");
+        const QString mouse = QStringLiteral("Fenster (Maus)");
+        const QString keyboard = QStringLiteral("Fenster (Tastatur)");
+        QTest::newRow("mouse on a relay") << "Command5" << 0 << mouse;
+        QTest::newRow("Space on a relay") << "Command5" << int(Qt::Key_Space) << keyboard;
+        QTest::newRow("Return on a relay") << "Command12" << int(Qt::Key_Return) << keyboard;
+        QTest::newRow("mouse on Start/Stop") << "Command19" << 0 << mouse;
+        QTest::newRow("Enter on Start/Stop") << "Command19" << int(Qt::Key_Enter) << keyboard;
+    }
+    void changesNameTheirInput() {
+        QFETCH(QString, button);
+        QFETCH(int, input);
+        QFETCH(QString, source);
+        Rig r;
+        r.chooseCom2();
+        QList<RelayChange> changes;
+        r.window.watch(this, [&](const RelayChange& change) { changes << change; });
+        QWidget* target = r.get(qPrintable(button));
+        // The other input first, so that a stale note would show.
+        if (input == 0) {
+            QTest::keyClick(r.get("Command18"), Qt::Key_Space);
+        } else {
+            QTest::mouseClick(r.get("Command18"), Qt::LeftButton);
+        }
+        target->setFocus();
+        if (input == 0) {
+            QTest::mouseClick(target, Qt::LeftButton);
+        } else {
+            QTest::keyClick(target, Qt::Key(input));
+        }
+        QCOMPARE(changes.size(), 2);
+        QCOMPARE(changes[1].source.text(), source);
+        QCOMPARE(changes[1].state.revision, changes[0].state.revision + 1);
+    }
+
     // What a screen reader is told of changes, whatever made them, once per
     // event: what each change means, and nothing for a change undone at once.
     void announcementsSayWhatChanged() {

@@ -33,29 +33,46 @@ class TestSerialPort : public QObject {
 
 private slots:
     // The relay core over plain views: commands reach the line with the next
-    // tick, each command is one change for the watchers, a failed start
-    // leaves the port known as it was.
+    // tick, each command is one change for the watchers (with what changed
+    // and who made it, the revision one more), a failed start leaves the
+    // port known as it was.
     void relayCoreOverPlainViews() {
         Pty pty;
         FixedPortResolver resolver({{2, pty.path()}});
         const SystemPorts ports = [&pty] { return QStringList{QString(), pty.path()}; };
         HeadlessRelays core(resolver);
         int told = 0;
+        RelayChange last;
         QObject watcher;
-        core.watch(&watcher, [&told] { ++told; });
+        core.watch(&watcher, [&](const RelayChange& change) {
+            ++told;
+            last = change;
+        });
+        const ChangeSource topic{ChangeSource::Kind::Mqtt,
+                                 QStringLiteral("relaiskarte/a/relays/set")};
         const auto run = [&](const RelayCommand::Made& made) {
             told = 0;
-            return carryOut(core, made, ports);
+            return carryOut(core, made, ports, topic);
         };
         QVERIFY(!run(RelayCommand::setAll(0x8005)));
         QCOMPARE(told, 1);
         QCOMPARE(core.relays(), quint16(0x8005));
+        QCOMPARE(last.flipped, quint16(0x8005));
+        QCOMPARE(last.state.revision, quint64(2));
+        QCOMPARE(last.source.text(), QStringLiteral("MQTT relaiskarte/a/relays/set"));
+        QVERIFY(!last.linkChanged && !last.portChanged);
+        QVERIFY(!run(RelayCommand::setAll(0x8005))); // nothing new: nobody is told
+        QCOMPARE(told, 0);
+        QCOMPARE(core.state().revision, quint64(2));
         const auto missing = run(RelayCommand::start(QStringLiteral("COM 3"), false));
         QVERIFY(missing && missing->kind == Refusal::Kind::PortError);
         QVERIFY(!core.knownPort());
         QVERIFY(!core.isRunning());
         QVERIFY(!run(RelayCommand::start(QStringLiteral("COM 2"), false)));
         QCOMPARE(core.portInUse(), pty.path());
+        QVERIFY(last.linkChanged && last.portChanged && last.flipped == 0);
+        QCOMPARE(last.state.port, pty.path());
+        QCOMPARE(last.state.revision, quint64(3));
         core.tick();
         QCOMPARE(pty.readExactly(5), QByteArray("32773"));
         QVERIFY(!run(RelayCommand::toggleRelay(1)));

@@ -163,11 +163,15 @@ QStringList TokenFile::names() const {
     return names;
 }
 
-bool TokenFile::accepts(const QByteArray& token) const {
+std::optional<QString> TokenFile::holder(const QByteArray& token) const {
     const QByteArray digest = secretDigest(token);
-    bool found = false;
-    for (const QByteArray& stored : read()) {
-        found |= CRYPTO_memcmp(stored.constData(), digest.constData(), 64) == 0;
+    std::optional<QString> found;
+    const QHash<QString, QByteArray> tokens = read();
+    for (auto it = tokens.begin(); it != tokens.end(); ++it) {
+        // Every stored token compared in full: the time tells nothing.
+        if (CRYPTO_memcmp(it.value().constData(), digest.constData(), 64) == 0) {
+            found = it.key();
+        }
     }
     return found;
 }

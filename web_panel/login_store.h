@@ -37,7 +37,9 @@ public:
     QByteArray add(const QString& name, QString& error) const;
     bool revoke(const QString& name, QString& error) const;
     QStringList names() const;
-    bool accepts(const QByteArray& token) const;
+    // The name of the token given; none for a wrong one.
+    std::optional<QString> holder(const QByteArray& token) const;
+    bool accepts(const QByteArray& token) const { return holder(token).has_value(); }
 
 private:
     QHash<QString, QByteArray> read() const;

@@ -63,15 +63,15 @@ ApiReply apiError(int status, const QString& text, const QString& detail) {
 PanelApi::PanelApi(RelayOperations& relays, PortTable ports)
     : relays_(relays), ports_(std::move(ports)) {}
 
-QByteArray PanelApi::stateJson() const {
-    const quint16 mask = relays_.relays();
+QByteArray PanelApi::stateJson(const RelayState& state) const {
+    const quint16 mask = state.pattern;
     QJsonArray relays;
     for (int relay = 1; relay <= kRelayCount; ++relay) {
         relays.append(bool(mask & (1u << (relay - 1))));
     }
     QJsonValue port = QJsonValue::Null;
-    if (relays_.isRunning()) {
-        const QString device = relays_.portInUse();
+    if (state.running) {
+        const QString& device = state.port;
         port = device;
         const QStringList devices = ports_();
         for (int n = 1; n <= devices.size() && n <= kPortCount; ++n) {
@@ -84,9 +84,9 @@ QByteArray PanelApi::stateJson() const {
         {QStringLiteral("relays"), relays},
         {QStringLiteral("mask"), int(mask)},
         {QStringLiteral("link"),
-         relays_.isRunning() ? QStringLiteral("running") : QStringLiteral("stopped")},
+         state.running ? QStringLiteral("running") : QStringLiteral("stopped")},
         {QStringLiteral("port"), port},
-        {QStringLiteral("revision"), double(revision_)},
+        {QStringLiteral("revision"), double(state.revision)},
     }));
 }
 
@@ -104,11 +104,11 @@ QByteArray PanelApi::portsJson(const QStringList& devices) {
 }
 
 ApiReply PanelApi::state() const {
-    return ApiReply{200, stateJson(), {}};
+    return ApiReply{200, stateJson(relays_.state()), {}};
 }
 
-ApiReply PanelApi::run(const RelayCommand::Made& made) {
-    const auto refusal = carryOut(relays_, made, ports_);
+ApiReply PanelApi::run(const RelayCommand::Made& made, const QString& caller) {
+    const auto refusal = carryOut(relays_, made, ports_, {ChangeSource::Kind::Web, caller});
     return refusal ? refused(*refusal) : state();
 }
 
@@ -121,15 +121,19 @@ const std::vector<PanelApi::Route>& PanelApi::routes() {
              return ApiReply{200, portsJson(api.ports_()), {}};
          }},
         {"PUT", QStringLiteral("/api/relays"),
-         [](PanelApi& api, int, auto& body) { return api.setMask(body); }},
+         [](PanelApi& api, int, auto& request) { return api.setMask(request); }},
         {"PUT", QStringLiteral("/api/relays/{n}"),
-         [](PanelApi& api, int relay, auto& body) { return api.setRelay(relay, body); }},
+         [](PanelApi& api, int relay, auto& request) { return api.setRelay(relay, request); }},
         {"POST", QStringLiteral("/api/relays/{n}/toggle"),
-         [](PanelApi& api, int relay, auto&) { return api.run(RelayCommand::toggleRelay(relay)); }},
+         [](PanelApi& api, int relay, auto& request) {
+             return api.run(RelayCommand::toggleRelay(relay), request.caller);
+         }},
         {"POST", QStringLiteral("/api/link"),
-         [](PanelApi& api, int, auto& body) { return api.startLink(body); }},
+         [](PanelApi& api, int, auto& request) { return api.startLink(request); }},
         {"DELETE", QStringLiteral("/api/link"),
-         [](PanelApi& api, int, auto&) { return api.run(RelayCommand::stop()); }},
+         [](PanelApi& api, int, auto& request) {
+             return api.run(RelayCommand::stop(), request.caller);
+         }},
     };
     return table;
 }
@@ -161,7 +165,7 @@ ApiReply PanelApi::handle(const ApiRequest& request) {
     QByteArray allow;
     for (const Route* route : here) {
         if (route->method == request.method) {
-            return route->run(*this, relay.captured().toInt(), request.body);
+            return route->run(*this, relay.captured().toInt(), request);
         }
         allow += (allow.isEmpty() ? "" : ", ") + route->method;
     }
@@ -170,8 +174,8 @@ ApiReply PanelApi::handle(const ApiRequest& request) {
     return reply;
 }
 
-ApiReply PanelApi::setRelay(int relay, const QByteArray& body) {
-    const auto object = objectFrom(body);
+ApiReply PanelApi::setRelay(int relay, const ApiRequest& request) {
+    const auto object = objectFrom(request.body);
     if (!object) {
         return apiError(400, kBadJson);
     }
@@ -179,11 +183,11 @@ ApiReply PanelApi::setRelay(int relay, const QByteArray& body) {
     if (!on.isBool()) {
         return apiError(400, QStringLiteral("Erwartet wird {\"on\": true} oder {\"on\": false}."));
     }
-    return run(RelayCommand::setRelay(relay, on.toBool()));
+    return run(RelayCommand::setRelay(relay, on.toBool()), request.caller);
 }
 
-ApiReply PanelApi::setMask(const QByteArray& body) {
-    const auto object = objectFrom(body);
+ApiReply PanelApi::setMask(const ApiRequest& request) {
+    const auto object = objectFrom(request.body);
     if (!object) {
         return apiError(400, kBadJson);
     }
@@ -191,23 +195,23 @@ ApiReply PanelApi::setMask(const QByteArray& body) {
     if (!mask) {
         return apiError(400, QStringLiteral("Erwartet wird {\"mask\": N} mit N von 0 bis 65535."));
     }
-    return run(RelayCommand::setAll(*mask));
+    return run(RelayCommand::setAll(*mask), request.caller);
 }
 
-ApiReply PanelApi::startLink(const QByteArray& body) {
-    const auto object = objectFrom(body, true);
+ApiReply PanelApi::startLink(const ApiRequest& request) {
+    const auto object = objectFrom(request.body, true);
     if (!object) {
         return apiError(400, kBadJson);
     }
     const QJsonValue value = object->value(QStringLiteral("port"));
     if (value.isUndefined() || value.isNull()) {
-        return run(RelayCommand::start({}, true));
+        return run(RelayCommand::start({}, true), request.caller);
     }
     if (value.isString()) {
-        return run(RelayCommand::start(value.toString(), true));
+        return run(RelayCommand::start(value.toString(), true), request.caller);
     }
     if (const auto number = wholeNumber(value)) {
-        return run(RelayCommand::startOnNumber(*number, true));
+        return run(RelayCommand::startOnNumber(*number, true), request.caller);
     }
     return apiError(400, QStringLiteral("Erwartet wird {\"port\": \"COM 1\"} (COM 1 bis COM 8 oder "
                                         "1 bis 8)."));

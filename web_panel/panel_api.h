@@ -19,6 +19,7 @@ struct ApiRequest {
     QByteArray method;
     QString path;
     QByteArray body;
+    QString caller{}; // the session or token, as a record names it
 };
 
 struct ApiReply {
@@ -45,29 +46,25 @@ public:
     struct Route {
         QByteArray method;
         QString path;
-        std::function<ApiReply(PanelApi&, int relay, const QByteArray& body)> run;
+        std::function<ApiReply(PanelApi&, int relay, const ApiRequest& request)> run;
     };
     static const std::vector<Route>& routes();
     // {"relays":[...],"mask":N,"link":"running"|"stopped","port":...,"revision":N}
-    QByteArray stateJson() const;
-    // Counts one change; the revision in the state grows with every change.
-    void changed() { ++revision_; }
-    quint64 revision() const { return revision_; }
+    QByteArray stateJson(const RelayState& state) const;
     // [{"name":"COM 1","device":...,"present":...}, ...] for the devices
     // behind COM 1 to COM 8.
     static QByteArray portsJson(const QStringList& devices);
 
 private:
     // A command for the core, or the refusal it already is.
-    ApiReply run(const RelayCommand::Made& made);
-    ApiReply setRelay(int relay, const QByteArray& body);
-    ApiReply setMask(const QByteArray& body);
-    ApiReply startLink(const QByteArray& body);
+    ApiReply run(const RelayCommand::Made& made, const QString& caller);
+    ApiReply setRelay(int relay, const ApiRequest& request);
+    ApiReply setMask(const ApiRequest& request);
+    ApiReply startLink(const ApiRequest& request);
     ApiReply state() const;
 
     RelayOperations& relays_;
     PortTable ports_;
-    quint64 revision_ = 1;
 };
 
 } // namespace relais::web

@@ -22,12 +22,15 @@ QByteArray Shared::storedPassword() {
     return line;
 }
 
-Shared::Caller Shared::identify(const httplib::Request& req) {
+Shared::Caller Shared::identify(const httplib::Request& req, QString* who) {
+    const QString client = addressKey(QString::fromStdString(req.remote_addr));
+    QString ignored;
+    who = who != nullptr ? who : &ignored;
     const QByteArray password = storedPassword();
     if (password.isEmpty() && !passwordRequired) {
+        *who = QStringLiteral("ohne Anmeldung, %1").arg(client);
         return Caller::Anyone;
     }
-    const QString client = addressKey(QString::fromStdString(req.remote_addr));
     const std::string authorization = req.get_header_value("Authorization");
     if (authorization.rfind("Bearer ", 0) == 0) {
         {
@@ -36,8 +39,9 @@ Shared::Caller Shared::identify(const httplib::Request& req) {
                 return Caller::Locked;
             }
         }
-        if (TokenFile(tokensFile(options))
-                .accepts(QByteArray::fromStdString(authorization.substr(7)))) {
+        if (const auto holder = TokenFile(tokensFile(options))
+                                    .holder(QByteArray::fromStdString(authorization.substr(7)))) {
+            *who = QStringLiteral("Token %1").arg(*holder);
             std::lock_guard lock(authMutex);
             throttle.succeeded(client);
             return Caller::Token;
@@ -49,6 +53,7 @@ Shared::Caller Shared::identify(const httplib::Request& req) {
     if (!cookie.empty()) {
         std::lock_guard lock(authMutex);
         if (sessions->use(QByteArray::fromStdString(cookie), wallSeconds())) {
+            *who = QStringLiteral("Sitzung von %1").arg(client);
             return Caller::Session;
         }
     }

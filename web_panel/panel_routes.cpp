@@ -132,7 +132,8 @@ void routeEvents(Shared& shared, httplib::Server& server) {
 
 void routeApi(Shared& shared, httplib::Server& server) {
     const auto handler = [&shared](const httplib::Request& req, httplib::Response& res) {
-        const Shared::Caller caller = shared.identify(req);
+        QString who;
+        const Shared::Caller caller = shared.identify(req, &who);
         if (Shared::refuse(caller, res)) {
             return;
         }
@@ -162,7 +163,7 @@ void routeApi(Shared& shared, httplib::Server& server) {
         }
         ApiRequest request{QByteArray::fromStdString(req.method),
                            QString::fromUtf8(QByteArray::fromStdString(req.path)),
-                           QByteArray::fromStdString(req.body)};
+                           QByteArray::fromStdString(req.body), who};
         setReply(res,
                  shared.onPanelThread([request](PanelApi& api) { return api.handle(request); }));
     };

@@ -78,8 +78,9 @@ struct Shared {
 
     // Who asks: a session's cookie, a bearer token, or anyone where no
     // password is set on a loopback-only panel (then only on loopback). A
-    // wrong token counts as a wrong password.
-    Caller identify(const httplib::Request& req);
+    // wrong token counts as a wrong password. `who`, if given, says who in
+    // the words of a record ("Token heizung", "Sitzung von 192.0.2.1").
+    Caller identify(const httplib::Request& req, QString* who = nullptr);
 
     void wrongSecret(const QString& client, bool password);
 

@@ -174,20 +174,17 @@ bool WebPanel::start() {
         return false;
     }
     shared_ = shared;
-    publish();
-    relays_.watch(this, [this] {
-        api_.changed();
-        publish();
-    });
+    publish(relays_.state());
+    relays_.watch(this, [this](const RelayChange& change) { publish(change.state); });
     listener_ = std::thread([shared] { shared->server->listen_after_bind(); });
     sayWhere(fingerprintText);
     return true;
 }
 
-void WebPanel::publish() {
-    const QByteArray json = api_.stateJson();
+void WebPanel::publish(const RelayState& state) {
+    const QByteArray json = api_.stateJson(state);
     std::lock_guard lock(shared_->stateMutex);
-    shared_->revision = api_.revision();
+    shared_->revision = state.revision;
     shared_->stateJson = json.toStdString();
     shared_->stateChanged.notify_all();
 }

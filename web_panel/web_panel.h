@@ -44,7 +44,7 @@ private:
     bool makeTls(SSL_CTX*& tls, QString& fingerprintText);
     bool bind(GuardedServer& server);
     void sayWhere(const QString& fingerprintText);
-    void publish();
+    void publish(const RelayState& state);
     void say(const QString& line);
 
     RelayOperations& relays_;

@@ -21,7 +21,8 @@ QByteArray answerRequest(const QByteArray& line, RelayOperations& relays) {
     const qint64 mask = words[1].toLongLong(&ok);
     const QString given = QString::fromUtf8(words[1].left(16));
     const auto refusal = carryOut(relays, RelayCommand::setAll(ok ? mask : -1, given),
-                                  [] { return SystemPortResolver::devicesInComOrder(); });
+                                  [] { return SystemPortResolver::devicesInComOrder(); },
+                                  {ChangeSource::Kind::Pipe, {}});
     return refusal ? "error " + refusal->text.toUtf8() + '\n' : QByteArray("ok\n");
 }
 

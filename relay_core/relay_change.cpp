@@ -1,0 +1,27 @@
+#include "relay_change.h"
+
+namespace relais {
+
+QString ChangeSource::text() const {
+    switch (kind) {
+    case Kind::WindowMouse:
+        return QStringLiteral("Fenster (Maus)");
+    case Kind::WindowKeyboard:
+        return QStringLiteral("Fenster (Tastatur)");
+    case Kind::CommandLine:
+        return QStringLiteral("Befehlszeile");
+    case Kind::DBus:
+        return QStringLiteral("D-Bus");
+    case Kind::Mqtt:
+        return QStringLiteral("MQTT %1").arg(detail);
+    case Kind::Web:
+        return QStringLiteral("Web (%1)").arg(detail);
+    case Kind::Pipe:
+        return QStringLiteral("Pipe");
+    case Kind::Line:
+        break;
+    }
+    return QStringLiteral("Leitung");
+}
+
+} // namespace relais

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMetaType>
+#include <QString>
+
+namespace relais {
+
+// The relays and the link as one value, as every observer is told it.
+struct RelayState {
+    quint16 pattern = 0;
+    bool running = false;
+    QString port;         // the device in use; empty while stopped
+    quint64 revision = 1; // one more for each change
+};
+
+// What made a change: a way in, and where there is one, who within it.
+struct ChangeSource {
+    enum class Kind { WindowMouse, WindowKeyboard, CommandLine, DBus, Mqtt, Web, Pipe, Line };
+    Kind kind = Kind::Line;
+    QString detail; // the MQTT topic; the web session's or token's owner
+
+    // In the words of a record: "Fenster (Maus)", "MQTT relais/3/set", ...
+    QString text() const;
+};
+
+// One change as the relay core tells it: the state after it, which parts
+// of it changed, and what made it.
+struct RelayChange {
+    RelayState state;
+    quint16 flipped = 0; // the relays now other than before
+    bool linkChanged = false;
+    bool portChanged = false;
+    ChangeSource source;
+};
+
+} // namespace relais
+
+Q_DECLARE_METATYPE(relais::RelayChange)
