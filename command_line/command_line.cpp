@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include "mqtt_topics.h"
+#include "option_table.h"
 
 #include "relay_panel.h"
 #include "serial_control.h"
@@ -8,8 +9,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QSettings>
-#include <QStandardPaths>
+
+#include <algorithm>
 
 namespace relais {
 
@@ -72,136 +73,74 @@ std::optional<quint16> parseRelayList(const QString& text) {
     return quint16(mask);
 }
 
-Invocation parseCommandLine(const QStringList& arguments) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption ports(QStringLiteral("ports"),
-                                   QStringLiteral("Zeigt COM 1 bis COM 8 und ihre Geräte."));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
-        QStringLiteral("Die Schnittstelle: COM 1 bis COM 8 (auch COM1 oder 1) oder ein Gerät."),
-        QStringLiteral("PORT"));
-    const QCommandLineOption relays(
-        QStringLiteral("relays"),
-        QStringLiteral("Die eingeschalteten Relais, durch Kommas getrennt (1 bis 16), oder - für "
-                       "alle aus."),
-        QStringLiteral("LISTE"));
-    const QCommandLineOption mask(QStringLiteral("mask"),
-                                  QStringLiteral("Das Muster als Zahl von 0 bis 65535."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption hold(
-        QStringLiteral("hold"),
-        QStringLiteral("Sendet weiter alle 100 ms, bis SIGINT oder SIGTERM kommt."));
-    const QCommandLineOption mqtt(
-        QStringLiteral("mqtt"),
-        QStringLiteral("Verbindet mit einem MQTT-Broker: mqtt://host[:port] oder "
-                       "mqtts://host[:port] (im Fenster oder mit --hold)."),
-        QStringLiteral("URL"));
-    const QCommandLineOption mqttName(
-        QStringLiteral("mqtt-name"),
-        QStringLiteral("Name des Geräts in den Themen (relaiskarte/NAME/…); sonst Rechner und "
-                       "Schnittstelle."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption mqttCredentials(
-        QStringLiteral("mqtt-credentials"),
-        QStringLiteral("Datei mit Benutzer und Passwort (zwei Zeilen, nur für den Eigentümer "
-                       "lesbar)."),
-        QStringLiteral("DATEI"));
-    const QCommandLineOption mqttCaFile(
-        QStringLiteral("mqtt-cafile"),
-        QStringLiteral("Zertifizierungsstelle für mqtts:// statt der des Systems."),
-        QStringLiteral("DATEI"));
-    const QCommandLineOption discoveryPrefix(
-        QStringLiteral("mqtt-discovery-prefix"),
-        QStringLiteral("Präfix der Home-Assistant-Erkennung (Vorgabe: homeassistant)."),
-        QStringLiteral("PRÄFIX"));
-    const QCommandLineOption noDiscovery(
-        QStringLiteral("no-mqtt-discovery"),
-        QStringLiteral("Meldet das Gerät nicht bei Home Assistant an."));
-    const QCommandLineOption forget(
-        QStringLiteral("mqtt-forget"),
-        QStringLiteral("Löscht alles, was das Gerät auf dem Broker hinterlassen hat (Zustände, "
-                       "Home-Assistant-Erkennung), und endet."));
-    const QCommandLineOption web(
-        QStringLiteral("web"),
-        QStringLiteral("Web-Panel und HTTP-API auf [ADRESSE:]PORT (im Fenster oder mit --hold); "
-                       "ohne Passwort nur auf 127.0.0.1 oder ::1."),
-        QStringLiteral("ADRESSE"));
-    const QCommandLineOption webPasswordFile(
-        QStringLiteral("web-password-file"),
-        QStringLiteral("Datei mit dem Passwort des Web-Panels; Sitzungen, Tokens und "
-                       "Zertifikat liegen daneben."),
-        QStringLiteral("DATEI"));
-    const QCommandLineOption webCert(QStringLiteral("web-cert"),
-                                     QStringLiteral("Zertifikat (PEM) für HTTPS statt des "
-                                                    "selbst erzeugten."),
-                                     QStringLiteral("DATEI"));
-    const QCommandLineOption webKey(QStringLiteral("web-key"),
-                                    QStringLiteral("Schlüssel (PEM) zu --web-cert."),
-                                    QStringLiteral("DATEI"));
-    const QCommandLineOption webPlainHttp(
-        QStringLiteral("web-plain-http"),
-        QStringLiteral("Web-Panel ohne TLS, auch im Netz (das Passwort geht dann im Klartext)."));
-    const QCommandLineOption setWebPassword(
-        QStringLiteral("set-web-password"),
-        QStringLiteral("Setzt das Passwort des Web-Panels (zweimal vom Terminal oder einmal von "
-                       "der Standardeingabe), in die angegebene DATEI oder die übliche."));
-    const QCommandLineOption newWebToken(
-        QStringLiteral("new-web-token"),
-        QStringLiteral("Erzeugt ein Token für Skripte (Authorization: Bearer) und zeigt es "
-                       "einmal."),
-        QStringLiteral("NAME"));
-    const QCommandLineOption listWebTokens(QStringLiteral("list-web-tokens"),
-                                           QStringLiteral("Zeigt die Namen der Tokens."));
-    const QCommandLineOption revokeWebToken(QStringLiteral("revoke-web-token"),
-                                            QStringLiteral("Widerruft ein Token."),
-                                            QStringLiteral("NAME"));
-    const QCommandLineOption webFingerprint(
-        QStringLiteral("web-fingerprint"),
-        QStringLiteral("Zeigt den SHA-256-Fingerabdruck des Zertifikats des Web-Panels."));
-    const QCommandLineOption config(
-        QStringLiteral("config"),
-        QStringLiteral("Einstellungsdatei (sonst liest das Fenster die des Benutzers)."),
-        QStringLiteral("DATEI"));
-    parser.addOptions({ports,
-                       port,
-                       relays,
-                       mask,
-                       hold,
-                       mqtt,
-                       mqttName,
-                       mqttCredentials,
-                       mqttCaFile,
-                       discoveryPrefix,
-                       noDiscovery,
-                       forget,
-                       web,
-                       webPasswordFile,
-                       webCert,
-                       webKey,
-                       webPlainHttp,
-                       setWebPassword,
-                       newWebToken,
-                       listWebTokens,
-                       revokeWebToken,
-                       webFingerprint,
-                       config});
-    parser.addPositionalArgument(QStringLiteral("DATEI"),
-                                 QStringLiteral("Nur mit --set-web-password: wohin das Passwort "
-                                                "kommt."),
-                                 QStringLiteral("[DATEI]"));
+namespace {
 
-    if (!parser.parse(arguments)) {
-        return failure(parser.errorText());
+// The parsed arguments over the settings file: an option given wins over
+// the file, the file over the preset.
+class Arguments {
+public:
+    explicit Arguments(QCommandLineParser& parser) : parser_(parser) {
+        parser_.setApplicationDescription(kDescription);
+        help_ = parser_.addHelpOption();
+        version_ = parser_.addVersionOption();
+        for (const OptionSpec& option : optionTable()) {
+            parser_.addOption(QCommandLineOption(option.name, option.help, option.valueName));
+        }
+        parser_.addPositionalArgument(QStringLiteral("DATEI"),
+                                      QStringLiteral("Nur mit --set-web-password: wohin das "
+                                                     "Passwort kommt."),
+                                      QStringLiteral("[DATEI]"));
     }
+    const QCommandLineParser& parser() const { return parser_; }
+    bool helpAsked() const { return parser_.isSet(help_); }
+    bool versionAsked() const { return parser_.isSet(version_); }
+    bool isSet(const QString& name) const { return parser_.isSet(name); }
+    QString given(const QString& name) const { return parser_.value(name); }
+    bool anyOf(OptionGroup group) const {
+        return std::any_of(optionTable().begin(), optionTable().end(), [&](const auto& option) {
+            return option.group == group && isSet(option.name);
+        });
+    }
+    // Where nothing of the link is given, the window opens.
+    bool forWindow() const { return !anyOf(OptionGroup::Link); }
+    QString pick(const QString& name) const {
+        return isSet(name) ? given(name) : stored_.value(name);
+    }
+    bool switchedOn(const QString& name) const {
+        return isSet(name) || stored_.value(name) == QLatin1String("true");
+    }
+    // The one named, or the user's for the window.
+    std::optional<QString> loadSettings() {
+        stored_ = presetSettings();
+        if (isSet(QStringLiteral("config"))) {
+            const QString path = given(QStringLiteral("config"));
+            const auto read = readSettings(path);
+            if (!read) {
+                return QStringLiteral("Einstellungsdatei »%1« nicht lesbar.").arg(path);
+            }
+            stored_ = *read;
+        } else if (forWindow() && QFileInfo::exists(userSettingsPath())) {
+            stored_ = readSettings(userSettingsPath()).value_or(stored_);
+        }
+        return std::nullopt;
+    }
+
+private:
+    QCommandLineParser& parser_;
+    QCommandLineOption help_{QStringLiteral("help")};
+    QCommandLineOption version_{QStringLiteral("version")};
+    StoredSettings stored_;
+};
+
+using Fault = std::optional<QString>;
+
+std::optional<Invocation> helpOrVersion(const Arguments& args, const QString& helpText) {
     Invocation result;
-    if (parser.isSet(help)) {
+    if (args.helpAsked()) {
         result.action = Invocation::Action::Help;
         // The usage line names the program, not the path it was started by
         // (the parser takes that from the application, not from `arguments`).
-        result.text = parser.helpText();
+        result.text = helpText;
         const QString startedAs = QCoreApplication::arguments().value(0);
         const qsizetype at = result.text.indexOf(startedAs);
         if (at >= 0 && !startedAs.isEmpty()) {
@@ -209,178 +148,185 @@ Invocation parseCommandLine(const QStringList& arguments) {
         }
         return result;
     }
-    if (parser.isSet(version)) {
+    if (args.versionAsked()) {
         result.action = Invocation::Action::Version;
         result.text = QCoreApplication::applicationName() + QLatin1Char(' ') +
                       QCoreApplication::applicationVersion();
         return result;
     }
-    const QStringList positional = parser.positionalArguments();
-    if (!positional.isEmpty() && !(parser.isSet(setWebPassword) && positional.size() == 1)) {
-        return failure(QStringLiteral("Unerwartetes Argument »%1«.")
-                           .arg(parser.positionalArguments().first()));
-    }
-    for (const QCommandLineOption* single :
-         {&port, &relays, &mask, &mqtt, &mqttName, &mqttCredentials, &mqttCaFile, &config, &web,
-          &webPasswordFile, &webCert, &webKey, &newWebToken, &revokeWebToken}) {
-        if (parser.values(*single).size() > 1) {
-            return failure(
-                QStringLiteral("--%1 darf nur einmal stehen.").arg(single->names().first()));
-        }
-    }
-    if (parser.isSet(ports)) {
-        if (parser.optionNames().size() > 1) {
-            return failure(QStringLiteral("--ports steht allein."));
-        }
-        result.action = Invocation::Action::ListPorts;
-        return result;
-    }
+    return std::nullopt;
+}
 
-    // The settings file fills in what the command line leaves out: the one
-    // named, or the user's for the window.
-    const bool forWindow =
-        !parser.isSet(port) && !parser.isSet(hold) && !parser.isSet(relays) && !parser.isSet(mask);
-    StoredSettings stored;
-    if (parser.isSet(config)) {
-        const auto read = readSettings(parser.value(config));
-        if (!read) {
-            return failure(
-                QStringLiteral("Einstellungsdatei »%1« nicht lesbar.").arg(parser.value(config)));
+Fault checkCounts(Arguments& args) {
+    const QStringList positional = args.parser().positionalArguments();
+    if (!positional.isEmpty() &&
+        !(args.isSet(QStringLiteral("set-web-password")) && positional.size() == 1)) {
+        return QStringLiteral("Unerwartetes Argument »%1«.").arg(positional.first());
+    }
+    for (const OptionSpec& option : optionTable()) {
+        if (option.onceOnly && args.parser().values(option.name).size() > 1) {
+            return QStringLiteral("--%1 darf nur einmal stehen.").arg(option.name);
         }
-        stored = *read;
-    } else if (forWindow && QFileInfo::exists(userSettingsPath())) {
-        stored = readSettings(userSettingsPath()).value_or(StoredSettings{});
     }
-    const auto pick = [&](const QCommandLineOption& option, const QString& fallback) {
-        return parser.isSet(option) ? parser.value(option) : fallback;
-    };
-    // The login store: one command alone, with where the store is.
-    const std::vector<std::pair<const QCommandLineOption*, web::StoreCommand::Kind>> storeCommands =
-        {
-            {&setWebPassword, web::StoreCommand::Kind::SetPassword},
-            {&newWebToken, web::StoreCommand::Kind::NewToken},
-            {&listWebTokens, web::StoreCommand::Kind::ListTokens},
-            {&revokeWebToken, web::StoreCommand::Kind::RevokeToken},
-            {&webFingerprint, web::StoreCommand::Kind::Fingerprint},
-        };
-    result.webOptions.passwordFile = positional.value(
-        0, pick(webPasswordFile, stored.webPasswordFile.isEmpty() ? web::defaultPasswordFile()
-                                                                  : stored.webPasswordFile));
-    result.webOptions.certFile = pick(webCert, stored.webCert);
-    result.webOptions.keyFile = pick(webKey, stored.webKey);
+    return std::nullopt;
+}
+
+// "Die MQTT-Optionen brauchen --mqtt.": an option of a group whose switch
+// is off.
+Fault needsSwitch(const Arguments& args, OptionGroup group, const QString& text) {
+    const QString switchName = groupSwitch(group);
+    for (const OptionSpec& option : optionTable()) {
+        if (option.group == group && option.name != switchName && args.isSet(option.name)) {
+            return text;
+        }
+    }
+    return std::nullopt;
+}
+
+// Where the login store lies, for the panel and for its commands.
+Fault readWebPlaces(const Arguments& args, Invocation& result) {
+    const QString stored = args.pick(QStringLiteral("web-password-file"));
+    result.webOptions.passwordFile = args.parser().positionalArguments().value(
+        0, stored.isEmpty() ? web::defaultPasswordFile() : stored);
+    result.webOptions.certFile = args.pick(QStringLiteral("web-cert"));
+    result.webOptions.keyFile = args.pick(QStringLiteral("web-key"));
     if (result.webOptions.certFile.isEmpty() != result.webOptions.keyFile.isEmpty()) {
-        return failure(QStringLiteral("--web-cert und --web-key gehören zusammen."));
+        return QStringLiteral("--web-cert und --web-key gehören zusammen.");
     }
-    for (const auto& [option, kind] : storeCommands) {
-        if (!parser.isSet(*option)) {
+    return std::nullopt;
+}
+
+// The login store's commands: one alone, with where the store is.
+std::optional<Invocation> storeCommand(const Arguments& args, const Invocation& places) {
+    using Kind = web::StoreCommand::Kind;
+    static const QHash<QString, Kind> kinds{
+        {QStringLiteral("set-web-password"), Kind::SetPassword},
+        {QStringLiteral("new-web-token"), Kind::NewToken},
+        {QStringLiteral("list-web-tokens"), Kind::ListTokens},
+        {QStringLiteral("revoke-web-token"), Kind::RevokeToken},
+        {QStringLiteral("web-fingerprint"), Kind::Fingerprint},
+    };
+    for (const OptionSpec& option : optionTable()) {
+        if (option.group != OptionGroup::Store || !args.isSet(option.name)) {
             continue;
         }
-        const QStringList allowed = {option->names().first(), QStringLiteral("web-password-file"),
+        const QStringList allowed = {option.name, QStringLiteral("web-password-file"),
                                      QStringLiteral("config"), QStringLiteral("web-cert"),
                                      QStringLiteral("web-key")};
-        for (const QString& name : parser.optionNames()) {
+        for (const QString& name : args.parser().optionNames()) {
             if (!allowed.contains(name)) {
                 return failure(QStringLiteral("--%1 steht allein, nur mit --web-password-file "
                                               "oder --config.")
-                                   .arg(option->names().first()));
+                                   .arg(option.name));
             }
         }
+        Invocation result = places;
         result.action = Invocation::Action::WebStore;
-        result.webCommand.kind = kind;
+        result.webCommand.kind = kinds.value(option.name);
         result.webCommand.options = result.webOptions;
-        result.webCommand.tokenName = parser.value(*option);
+        result.webCommand.tokenName = args.given(option.name);
         return result;
     }
-    const QString listen = pick(web, stored.webListen);
-    if (!listen.isEmpty()) {
-        if (!forWindow && !parser.isSet(hold)) {
-            return failure(QStringLiteral("--web gilt im Fenster oder mit --hold."));
-        }
-        if (const auto error = web::parseListenAddress(listen, result.webOptions)) {
-            return failure(*error);
-        }
-        result.web = true;
-        result.webOptions.plainHttp = parser.isSet(webPlainHttp) || stored.webPlainHttp;
-        if (!web::isLoopback(result.webOptions.address) &&
-            !QFileInfo::exists(result.webOptions.passwordFile)) {
-            return failure(
-                QStringLiteral("Ohne Passwort lauscht das Web-Panel nur auf 127.0.0.1 oder ::1: "
-                               "erst relaiskarte --set-web-password, oder --web 127.0.0.1:%1.")
-                    .arg(result.webOptions.port));
-        }
-    } else if (parser.isSet(webCert) || parser.isSet(webKey) || parser.isSet(webPlainHttp) ||
-               parser.isSet(webPasswordFile)) {
-        return failure(QStringLiteral("Die Web-Optionen brauchen --web."));
+    return std::nullopt;
+}
+
+Fault readWeb(const Arguments& args, Invocation& result) {
+    const QString listen = args.pick(QStringLiteral("web"));
+    if (listen.isEmpty()) {
+        return needsSwitch(args, OptionGroup::Web,
+                           QStringLiteral("Die Web-Optionen brauchen --web."));
     }
-    const QString portText = pick(port, parser.isSet(hold) ? stored.port : QString());
-    const QString url = pick(mqtt, stored.mqttUrl);
-    if (parser.isSet(forget) &&
-        (url.isEmpty() || parser.isSet(hold) || parser.isSet(relays) || parser.isSet(mask))) {
-        return failure(QStringLiteral("--mqtt-forget braucht --mqtt und steht ohne --hold, "
-                                      "--relays und --mask."));
+    if (!args.forWindow() && !args.isSet(QStringLiteral("hold"))) {
+        return QStringLiteral("--web gilt im Fenster oder mit --hold.");
     }
-    if (!url.isEmpty()) {
-        if (!forWindow && !parser.isSet(hold) && !parser.isSet(forget)) {
-            return failure(QStringLiteral("--mqtt gilt im Fenster oder mit --hold."));
-        }
-        result.mqtt = true;
-        if (const auto error = mqtt::parseBrokerUrl(url, result.mqttOptions)) {
-            return failure(*error);
-        }
-        result.mqttOptions.name = mqtt::topicSafe(
-            pick(mqttName,
-                 stored.mqttName.isEmpty() ? mqtt::defaultDeviceName(portText) : stored.mqttName));
-        result.mqttOptions.caFile = pick(mqttCaFile, stored.mqttCaFile);
-        result.mqttCredentialsFile = pick(mqttCredentials, stored.mqttCredentials);
-        // Forgetting clears discovery under the prefix even where it is off now.
-        const bool discovery =
-            parser.isSet(forget) || (!parser.isSet(noDiscovery) && stored.discovery);
-        const QString prefix = pick(discoveryPrefix, stored.discoveryPrefix);
-        if (const auto error = mqtt::checkDiscoveryPrefix(prefix); error && discovery) {
-            return failure(*error);
-        }
-        result.mqttOptions.discoveryPrefix = discovery ? prefix : QString();
-        if (parser.isSet(forget)) {
-            result.action = Invocation::Action::ForgetMqtt;
-            return result;
-        }
-    } else if (parser.isSet(mqttName) || parser.isSet(mqttCredentials) ||
-               parser.isSet(mqttCaFile) || parser.isSet(discoveryPrefix) ||
-               parser.isSet(noDiscovery)) {
-        return failure(QStringLiteral("Die MQTT-Optionen brauchen --mqtt."));
+    if (const auto error = web::parseListenAddress(listen, result.webOptions)) {
+        return error;
     }
-    if (parser.isSet(relays) && parser.isSet(mask)) {
-        return failure(QStringLiteral("--relays und --mask schließen einander aus."));
+    result.web = true;
+    result.webOptions.plainHttp = args.switchedOn(QStringLiteral("web-plain-http"));
+    if (!web::isLoopback(result.webOptions.address) &&
+        !QFileInfo::exists(result.webOptions.passwordFile)) {
+        return QStringLiteral("Ohne Passwort lauscht das Web-Panel nur auf 127.0.0.1 oder ::1: "
+                              "erst relaiskarte --set-web-password, oder --web 127.0.0.1:%1.")
+            .arg(result.webOptions.port);
     }
-    if (parser.isSet(relays)) {
-        const auto parsed = parseRelayList(parser.value(relays));
+    return std::nullopt;
+}
+
+Fault readMqtt(const Arguments& args, const QString& portText, Invocation& result) {
+    const bool forget = args.isSet(QStringLiteral("mqtt-forget"));
+    const QString url = args.pick(QStringLiteral("mqtt"));
+    if (forget && (url.isEmpty() || args.anyOf(OptionGroup::Link))) {
+        return QStringLiteral("--mqtt-forget braucht --mqtt und steht ohne --hold, --relays und "
+                              "--mask.");
+    }
+    if (url.isEmpty()) {
+        return needsSwitch(args, OptionGroup::Mqtt,
+                           QStringLiteral("Die MQTT-Optionen brauchen --mqtt."));
+    }
+    if (!args.forWindow() && !args.isSet(QStringLiteral("hold")) && !forget) {
+        return QStringLiteral("--mqtt gilt im Fenster oder mit --hold.");
+    }
+    result.mqtt = true;
+    if (const auto error = mqtt::parseBrokerUrl(url, result.mqttOptions)) {
+        return error;
+    }
+    const QString name = args.pick(QStringLiteral("mqtt-name"));
+    result.mqttOptions.name =
+        mqtt::topicSafe(name.isEmpty() ? mqtt::defaultDeviceName(portText) : name);
+    result.mqttOptions.caFile = args.pick(QStringLiteral("mqtt-cafile"));
+    result.mqttCredentialsFile = args.pick(QStringLiteral("mqtt-credentials"));
+    // Forgetting clears discovery under the prefix even where it is off now.
+    const bool discovery = forget || !args.switchedOn(QStringLiteral("no-mqtt-discovery"));
+    const QString prefix = args.pick(QStringLiteral("mqtt-discovery-prefix"));
+    if (const auto error = mqtt::checkDiscoveryPrefix(prefix); error && discovery) {
+        return error;
+    }
+    result.mqttOptions.discoveryPrefix = discovery ? prefix : QString();
+    if (forget) {
+        result.action = Invocation::Action::ForgetMqtt;
+    }
+    return std::nullopt;
+}
+
+Fault readPattern(const Arguments& args, Invocation& result) {
+    const QString relays = QStringLiteral("relays");
+    const QString mask = QStringLiteral("mask");
+    if (args.isSet(relays) && args.isSet(mask)) {
+        return QStringLiteral("--relays und --mask schließen einander aus.");
+    }
+    if (args.isSet(relays)) {
+        const auto parsed = parseRelayList(args.given(relays));
         if (!parsed) {
-            return failure(
-                QStringLiteral("Ungültige Relaisliste »%1«: erlaubt sind 1 bis 16, durch "
-                               "Kommas getrennt, oder -.")
-                    .arg(parser.value(relays)));
+            return QStringLiteral("Ungültige Relaisliste »%1«: erlaubt sind 1 bis 16, durch "
+                                  "Kommas getrennt, oder -.")
+                .arg(args.given(relays));
         }
         result.mask = *parsed;
-    } else if (parser.isSet(mask)) {
+    } else if (args.isSet(mask)) {
         bool ok = false;
-        const uint value = parser.value(mask).toUInt(&ok);
+        const uint value = args.given(mask).toUInt(&ok);
         if (!ok || value > 0xFFFFu) {
-            return failure(QStringLiteral("Ungültige Maske »%1«: erlaubt sind 0 bis 65535.")
-                               .arg(parser.value(mask)));
+            return QStringLiteral("Ungültige Maske »%1«: erlaubt sind 0 bis 65535.")
+                .arg(args.given(mask));
         }
         result.mask = quint16(value);
-    } else if ((parser.isSet(port) || parser.isSet(hold)) &&
-               !(parser.isSet(hold) && (result.mqtt || result.web))) {
+    } else if (!args.forWindow() &&
+               !(args.isSet(QStringLiteral("hold")) && (result.mqtt || result.web))) {
         // (With a broker or the panel, --hold may start with all relays off.)
-        return failure(QStringLiteral("Es fehlt --relays oder --mask."));
+        return QStringLiteral("Es fehlt --relays oder --mask.");
     }
+    return std::nullopt;
+}
+
+Invocation choosePortAndAction(const Arguments& args, const QString& portText, Invocation result) {
+    const bool hold = args.isSet(QStringLiteral("hold"));
     if (portText.isEmpty()) {
-        if (parser.isSet(hold)) {
+        if (hold) {
             return failure(QStringLiteral("--hold braucht --port."));
         }
-        result.action = parser.isSet(relays) || parser.isSet(mask)
-                            ? Invocation::Action::SendToWindow
-                            : Invocation::Action::Window;
+        result.action =
+            args.forWindow() ? Invocation::Action::Window : Invocation::Action::SendToWindow;
         return result;
     }
     const auto requested = parsePortSpec(portText);
@@ -390,35 +336,58 @@ Invocation parseCommandLine(const QStringList& arguments) {
                            .arg(portText));
     }
     result.port = *requested;
-    result.action = parser.isSet(hold) ? Invocation::Action::Hold : Invocation::Action::Send;
+    result.action = hold ? Invocation::Action::Hold : Invocation::Action::Send;
     return result;
 }
 
-std::optional<StoredSettings> readSettings(const QString& path) {
-    if (!QFileInfo(path).isReadable()) {
-        return std::nullopt;
-    }
-    QSettings file(path, QSettings::IniFormat);
-    StoredSettings s;
-    s.port = file.value(QStringLiteral("link/port")).toString();
-    s.mqttUrl = file.value(QStringLiteral("mqtt/url")).toString();
-    s.mqttName = file.value(QStringLiteral("mqtt/name")).toString();
-    s.mqttCredentials = file.value(QStringLiteral("mqtt/credentials")).toString();
-    s.mqttCaFile = file.value(QStringLiteral("mqtt/cafile")).toString();
-    s.discoveryPrefix =
-        file.value(QStringLiteral("mqtt/discovery_prefix"), s.discoveryPrefix).toString();
-    s.discovery = file.value(QStringLiteral("mqtt/discovery"), true).toBool();
-    s.webListen = file.value(QStringLiteral("web/listen")).toString();
-    s.webPasswordFile = file.value(QStringLiteral("web/password_file")).toString();
-    s.webCert = file.value(QStringLiteral("web/cert")).toString();
-    s.webKey = file.value(QStringLiteral("web/key")).toString();
-    s.webPlainHttp = file.value(QStringLiteral("web/plain_http"), false).toBool();
-    return s;
-}
+} // namespace
 
-QString userSettingsPath() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/relaiskarte.conf");
+Invocation parseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    Arguments args(parser);
+    if (!parser.parse(arguments)) {
+        return failure(parser.errorText());
+    }
+    if (auto answer = helpOrVersion(args, parser.helpText())) {
+        return *answer;
+    }
+    if (const Fault fault = checkCounts(args)) {
+        return failure(*fault);
+    }
+    Invocation result;
+    if (args.isSet(QStringLiteral("ports"))) {
+        if (parser.optionNames().size() > 1) {
+            return failure(QStringLiteral("--ports steht allein."));
+        }
+        result.action = Invocation::Action::ListPorts;
+        return result;
+    }
+    if (const Fault fault = args.loadSettings()) {
+        return failure(*fault);
+    }
+    if (const Fault fault = readWebPlaces(args, result)) {
+        return failure(*fault);
+    }
+    if (auto store = storeCommand(args, result)) {
+        return *store;
+    }
+    // A port from the settings file counts for the service only.
+    const QString portText = args.isSet(QStringLiteral("hold"))
+                                 ? args.pick(QStringLiteral("port"))
+                                 : args.given(QStringLiteral("port"));
+    if (const Fault fault = readWeb(args, result)) {
+        return failure(*fault);
+    }
+    if (const Fault fault = readMqtt(args, portText, result)) {
+        return failure(*fault);
+    }
+    if (result.action == Invocation::Action::ForgetMqtt) {
+        return result;
+    }
+    if (const Fault fault = readPattern(args, result)) {
+        return failure(*fault);
+    }
+    return choosePortAndAction(args, portText, result);
 }
 
 } // namespace relais

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge_options.h"
+#include "option_table.h"
 #include "port_resolver.h"
 #include "web_options.h"
 
@@ -52,27 +53,6 @@ struct Invocation {
     web::PanelOptions webOptions;
     web::StoreCommand webCommand;
 };
-
-// What a settings file may hold (INI: [link] port, [mqtt] url, name,
-// credentials, cafile, discovery_prefix, discovery; [web] listen,
-// password_file, cert, key, plain_http).
-struct StoredSettings {
-    QString port;
-    QString mqttUrl;
-    QString mqttName;
-    QString mqttCredentials;
-    QString mqttCaFile;
-    QString discoveryPrefix = QStringLiteral("homeassistant");
-    bool discovery = true;
-    QString webListen;
-    QString webPasswordFile;
-    QString webCert;
-    QString webKey;
-    bool webPlainHttp = false;
-};
-std::optional<StoredSettings> readSettings(const QString& path);
-// The user's settings file, read by the window.
-QString userSettingsPath();
 
 // Parses the program's arguments (the program name first). Needs a
 // QCoreApplication for the help and version texts.

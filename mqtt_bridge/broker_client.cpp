@@ -47,6 +47,10 @@ QString connectFailure(int rc, int error) {
                                 : QString::fromUtf8(mosquitto_strerror(rc));
 }
 
+QString clientFailedLine(int error) {
+    return QStringLiteral("MQTT: kann keine Verbindung anlegen: %1").arg(strerror(error));
+}
+
 QString loginRefusedLine(const BridgeOptions& options, int connack) {
     return QStringLiteral("MQTT: Der Broker %1 lehnt die Anmeldung ab: %2")
         .arg(brokerAddress(options), QString::fromUtf8(mosquitto_connack_string(connack)));

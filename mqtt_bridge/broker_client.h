@@ -24,6 +24,7 @@ std::optional<QString> configureClient(mosquitto* mosq, const BridgeOptions& opt
 // answer, MOSQ_ERR_ERRNO with the system's `error`.
 QString brokerAddress(const BridgeOptions& options);
 QString connectFailure(int rc, int error);
+QString clientFailedLine(int error);
 QString loginRefusedLine(const BridgeOptions& options, int connack);
 
 } // namespace relais::mqtt

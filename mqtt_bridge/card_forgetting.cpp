@@ -38,22 +38,19 @@ struct Forgetting {
     }
 };
 
-} // namespace
+using Client = std::unique_ptr<mosquitto, void (*)(mosquitto*)>;
 
-bool forgetCard(const BridgeOptions& options, QTextStream& log) {
-    initBrokerLibrary();
-    const QString where = brokerAddress(options);
-    Forgetting state;
-    std::unique_ptr<mosquitto, void (*)(mosquitto*)> mosq(mosquitto_new(nullptr, true, &state),
-                                                          mosquitto_destroy);
+// A connection to the broker for `state`, logged in; none, with a line
+// saying why, when that fails.
+Client connectToForget(const BridgeOptions& options, Forgetting& state, QTextStream& log) {
+    Client mosq(mosquitto_new(nullptr, true, &state), mosquitto_destroy);
     if (!mosq) {
-        log << QStringLiteral("MQTT: kann keine Verbindung anlegen: %1").arg(strerror(errno))
-            << Qt::endl;
-        return false;
+        log << clientFailedLine(errno) << Qt::endl;
+        return Client(nullptr, mosquitto_destroy);
     }
     if (const auto error = configureClient(mosq.get(), options)) {
         log << *error << Qt::endl;
-        return false;
+        return Client(nullptr, mosquitto_destroy);
     }
     mosquitto_connect_callback_set(
         mosq.get(), [](mosquitto*, void* self, int rc) { Forgetting::of(self).connack = rc; });
@@ -71,18 +68,32 @@ bool forgetCard(const BridgeOptions& options, QTextStream& log) {
     mosquitto_publish_callback_set(mosq.get(), [](mosquitto*, void* self, int mid) {
         Forgetting::of(self).unacked.remove(mid);
     });
-
     const int rc = mosquitto_connect(mosq.get(), options.host.toUtf8().constData(), options.port,
                                      kKeepAliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS ||
         !state.loopUntil(mosq.get(), 10000, [&] { return state.connack >= 0; })) {
         const QString why =
             rc == MOSQ_ERR_SUCCESS ? QStringLiteral("keine Antwort") : connectFailure(rc, errno);
-        log << QStringLiteral("MQTT: Broker %1 nicht erreichbar (%2).").arg(where, why) << Qt::endl;
-        return false;
+        log << QStringLiteral("MQTT: Broker %1 nicht erreichbar (%2).")
+                   .arg(brokerAddress(options), why)
+            << Qt::endl;
+        return Client(nullptr, mosquitto_destroy);
     }
     if (state.connack != 0) {
         log << loginRefusedLine(options, state.connack) << Qt::endl;
+        return Client(nullptr, mosquitto_destroy);
+    }
+    return mosq;
+}
+
+} // namespace
+
+bool forgetCard(const BridgeOptions& options, QTextStream& log) {
+    initBrokerLibrary();
+    const QString where = brokerAddress(options);
+    Forgetting state;
+    const Client mosq = connectToForget(options, state, log);
+    if (!mosq) {
         return false;
     }
     // What the broker keeps of this card, found by asking for it; and what

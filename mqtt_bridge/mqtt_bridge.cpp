@@ -71,7 +71,7 @@ bool Bridge::start() {
     const QByteArray id = (QStringLiteral("relaiskarte-") + options_.name).toUtf8();
     mosq_ = mosquitto_new(id.constData(), true, this);
     if (mosq_ == nullptr) {
-        say(QStringLiteral("MQTT: kann keine Verbindung anlegen: %1").arg(strerror(errno)));
+        say(clientFailedLine(errno));
         return false;
     }
     const QByteArray status = statusTopic(options_.name).toUtf8();

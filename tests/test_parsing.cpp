@@ -288,6 +288,45 @@ private slots:
         }
     }
 
+    // Every option of the broker or the panel, alone, asks for the option
+    // that switches it on; every option is in the help, and given twice,
+    // a valued one is refused.
+    void everyOptionKeepsTheRules_data() {
+        QTest::addColumn<QString>("name");
+        for (const OptionSpec& option : optionTable()) {
+            QTest::addRow("%s", qPrintable(option.name)) << option.name;
+        }
+    }
+    void everyOptionKeepsTheRules() {
+        QFETCH(QString, name);
+        QTemporaryDir home;
+        qputenv("XDG_CONFIG_HOME", home.path().toUtf8()); // no user settings
+        const auto restore =
+            qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", config_.path().toUtf8()); });
+        const OptionSpec& option = *std::find_if(optionTable().begin(), optionTable().end(),
+                                                 [&](const auto& o) { return o.name == name; });
+        QStringList alone{"relaiskarte", "--" + name};
+        if (!option.valueName.isEmpty()) {
+            alone << "x";
+        }
+        QVERIFY(parseCommandLine({"relaiskarte", "--help"}).text.contains("--" + name));
+        // (A certificate comes with its key.)
+        const QStringList partner = name == "web-cert"  ? QStringList{"--web-key", "y"}
+                                    : name == "web-key" ? QStringList{"--web-cert", "y"}
+                                                        : QStringList{};
+        const Invocation result = parseCommandLine(alone + partner);
+        const QString switchName = groupSwitch(option.group);
+        if (!switchName.isEmpty() && name != switchName && name != "mqtt-forget") {
+            QCOMPARE(result.action, Action::Error);
+            QVERIFY2(result.text.endsWith(QStringLiteral("brauchen --%1.").arg(switchName)),
+                     qPrintable(result.text));
+        }
+        if (option.onceOnly) {
+            const Invocation twice = parseCommandLine(alone + alone.mid(1));
+            QCOMPARE(twice.text, QStringLiteral("--%1 darf nur einmal stehen.").arg(name));
+        }
+    }
+
     void settings_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
