@@ -3,12 +3,15 @@
 // offers a way. Where the window is a module, it is loaded only when wanted,
 // so that the command line and the service never load the GUI libraries.
 
+#include "application_setup.h"
 #include "command_line.h"
 #include "console.h"
 #include "feature_modules.h"
 #include "frame_sender.h"
 #include "parser_texts.h"
 #include "port_listing.h"
+#include "relay_service.h"
+#include "remote_ways.h"
 #include "remote_window_client.h"
 #include "window_loader.h"
 
@@ -29,13 +32,8 @@ struct Translators {
 };
 
 void setUpApplication(QCoreApplication& app, Translators& translators) {
-    QCoreApplication::setApplicationName(QStringLiteral("relaiskarte"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(RELAIS_VERSION));
-    QCoreApplication::setOrganizationName(QStringLiteral("Korvander"));
-    if (translators.qt.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        app.installTranslator(&translators.qt);
-    }
+    nameApplication();
+    installQtTexts(app, translators.qt);
     app.installTranslator(&translators.parser); // installed last, asked first
 }
 

@@ -2,9 +2,11 @@
 
 #include "window_main.h"
 
+#include "application_setup.h"
 #include "console.h"
 #include "feature_modules.h"
 #include "relay_window.h"
+#include "remote_ways.h"
 #include "screen_reader_readiness.h"
 #include "shutdown_watcher.h"
 #include "window_remote.h"
@@ -22,16 +24,10 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
                                                   const Invocation& invocation) {
     QApplication app(argc, argv);
     prepareForScreenReaders(); // before the window's first control
-    QCoreApplication::setApplicationName(QStringLiteral("relaiskarte"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(RELAIS_VERSION));
-    QCoreApplication::setOrganizationName(QStringLiteral("Korvander"));
+    nameApplication();
     QGuiApplication::setDesktopFileName(QStringLiteral("relaiskarte"));
-    // Qt's own texts (dialog buttons) in German where Qt's translation is installed.
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::German), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        app.installTranslator(&qtTexts);
-    }
+    installQtTexts(app, qtTexts);
 
     SystemPortResolver resolver;
     RelayWindow window(resolver);
@@ -39,14 +35,7 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
     // The broker's and the panel's lines go to standard error (the journal),
     // never into a box; the window runs on without what cannot work.
     QTextStream& log = consoleErr();
-    std::unique_ptr<RemoteAccess> bridge;
-    std::unique_ptr<RemoteAccess> panel;
-    if (invocation.mqtt) {
-        bridge = joinBroker(window, invocation.mqttOptions, log);
-    }
-    if (invocation.web) {
-        panel = openWebPanel(window, invocation.webOptions, log);
-    }
+    const auto ways = openRemoteAccess(window, invocation, log, MissingWay::LeftOut);
     // At logout or when killed politely: close as "Beenden" does, before
     // returning (the session may end the process right after).
     ShutdownWatcher watcher;

@@ -2,6 +2,7 @@
 
 #include "mqtt_topics.h"
 #include "option_table.h"
+#include "relay_command.h"
 
 #include "relay_panel.h"
 #include "serial_control.h"
@@ -329,13 +330,11 @@ Invocation choosePortAndAction(const Arguments& args, const QString& portText, I
             args.forWindow() ? Invocation::Action::Window : Invocation::Action::SendToWindow;
         return result;
     }
-    const auto requested = parsePortSpec(portText);
-    if (!requested) {
-        return failure(QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8 "
-                                      "oder ein Gerätepfad.")
-                           .arg(portText));
+    const RelayCommand::Made start = RelayCommand::start(portText, false);
+    if (const auto* refusal = std::get_if<Refusal>(&start)) {
+        return failure(refusal->text);
     }
-    result.port = *requested;
+    result.port = *std::get<RelayCommand>(start).port();
     result.action = hold ? Invocation::Action::Hold : Invocation::Action::Send;
     return result;
 }

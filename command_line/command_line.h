@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bridge_options.h"
+#include "exit_codes.h"
 #include "option_table.h"
 #include "port_resolver.h"
 #include "web_options.h"
@@ -9,18 +10,6 @@
 #include <QStringList>
 
 namespace relais {
-
-// How the program ends when run from a script.
-enum ExitCode : int {
-    kExitOk = 0,
-    kExitWindowFailed = 1, // the running window refused the pattern
-    kExitUsage = 2,        // bad input, or no window to send to; no port was opened
-    kExitPortNotFound = 3,
-    kExitPortInUse = 4,
-    kExitPermissionDenied = 5,
-    kExitOpenFailed = 6,
-    kExitLineLost = 7,
-};
 
 // The exit code for a serial error number.
 int exitCodeFor(int errorNumber);

@@ -2,6 +2,8 @@
 
 #include "feature_modules.h"
 
+#include "exit_codes.h"
+
 #include "mqtt_entry.h"
 #include "web_entry.h"
 
@@ -13,8 +15,6 @@
 namespace relais {
 
 namespace {
-
-constexpr int kExitUsage = 2;
 
 template <typename Function>
 Function entry(const QString& name, const char* symbol, QTextStream& log) {

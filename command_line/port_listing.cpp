@@ -21,7 +21,7 @@ QString portListing() {
     const QStringList devices = SystemPortResolver::devicesInComOrder();
     QString out;
     for (int n = 1; n <= kPortCount; ++n) {
-        const QString com = QStringLiteral("COM %1").arg(n);
+        const QString com = comName(n);
         if (n > devices.size() || devices[n - 1].isEmpty()) {
             out += QStringLiteral("%1  %2\n").arg(com, messages::kNoDevice);
             continue;

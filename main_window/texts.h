@@ -1,5 +1,7 @@
 #pragma once
 
+#include "port_resolver.h"
+
 #include <QString>
 
 namespace relais::texts {
@@ -10,7 +12,7 @@ inline const QString kWindowTitle = QStringLiteral("Relaiskarte 16 von Korvander
 inline const QString kFrameTitle = QStringLiteral("C-Control II --> Relais 1-16");
 inline const QString kPortPrompt = QStringLiteral("COM Auswahl");
 inline QString portItem(int port) {
-    return QStringLiteral("COM %1").arg(port);
+    return comName(port);
 }
 inline QString relayCaption(int relay) {
     return QStringLiteral("Relais-%1").arg(relay);

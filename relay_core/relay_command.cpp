@@ -13,19 +13,20 @@ Refusal badArgument(const QString& text) {
 }
 
 Refusal noSuchRelay(qint64 relay) {
-    return badArgument(
-        QStringLiteral("Relais %1 gibt es nicht: erlaubt sind 1 bis 16.").arg(relay));
+    return badArgument(QStringLiteral("Relais %1 gibt es nicht: erlaubt sind 1 bis %2.")
+                           .arg(relay)
+                           .arg(kRelayCount));
 }
 
 Refusal badPort(const QString& port, bool fromNetwork) {
     return badArgument(
-        fromNetwork ? QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8, "
+        fromNetwork ? QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis %2, "
                                      "/dev/serial/by-id/…, /dev/serial/by-path/… oder die "
                                      "bekannte Schnittstelle.")
-                          .arg(port)
-                    : QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis COM 8 "
+                          .arg(port, comName(kPortCount))
+                    : QStringLiteral("Ungültige Schnittstelle »%1«: erlaubt sind COM 1 bis %2 "
                                      "oder ein Gerätepfad.")
-                          .arg(port));
+                          .arg(port, comName(kPortCount)));
 }
 
 Refusal portError(const CommError& error) {
@@ -55,8 +56,7 @@ std::optional<Refusal> start(RelayOperations& relays, const RelayCommand& comman
     }
     if (command.fromNetwork() && command.port() &&
         !allowedFromNetwork(*port, systemPorts, relays.knownPort())) {
-        return badPort(port->number > 0 ? QStringLiteral("COM %1").arg(port->number) : port->device,
-                       true);
+        return badPort(port->number > 0 ? comName(port->number) : port->device, true);
     }
     if (relays.isRunning()) {
         if (deviceOf(*port, systemPorts) == relays.portInUse()) {
@@ -119,9 +119,10 @@ RelayCommand::Made RelayCommand::toggleRelay(qint64 relay) {
 }
 
 RelayCommand::Made RelayCommand::setAll(qint64 mask, const QString& given) {
-    if (mask < 0 || mask > 0xFFFF) {
-        return badArgument(QStringLiteral("Maske %1 außerhalb von 0 bis 65535")
-                               .arg(given.isEmpty() ? QString::number(mask) : given));
+    if (mask < 0 || mask > 0xFFFF) { // sixteen relays, one bit each
+        return badArgument(QStringLiteral("Maske %1 außerhalb von 0 bis %2")
+                               .arg(given.isEmpty() ? QString::number(mask) : given)
+                               .arg(0xFFFF));
     }
     RelayCommand command(Kind::SetAll);
     command.mask_ = quint16(mask);

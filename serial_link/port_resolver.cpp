@@ -68,6 +68,10 @@ std::optional<QString> SystemPortResolver::devicePath(int portNumber) const {
     return std::nullopt;
 }
 
+QString comName(int number) {
+    return QStringLiteral("COM %1").arg(number);
+}
+
 std::optional<PortSpec> parsePortSpec(const QString& text) {
     static const QRegularExpression comPort(QStringLiteral("^(?:COM ?)?([1-9][0-9]*)$"),
                                             QRegularExpression::CaseInsensitiveOption);

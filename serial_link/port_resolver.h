@@ -38,6 +38,8 @@ struct PortSpec {
     QString device;
 };
 std::optional<PortSpec> parsePortSpec(const QString& text);
+// "COM n", as the port list and every message name a port.
+QString comName(int number);
 inline constexpr int kPortCount = 8;
 
 // A fixed table, for tests and benchmarks.

@@ -83,8 +83,7 @@ void QtSerialControl::setSettings(const QString& settings) {
 }
 
 void QtSerialControl::fail(int number, const QString& reason) {
-    throw CommError(number, device_.isEmpty() ? QStringLiteral("COM %1").arg(portNumber_) : device_,
-                    reason);
+    throw CommError(number, device_.isEmpty() ? comName(portNumber_) : device_, reason);
 }
 
 void QtSerialControl::applySettings() {

@@ -5,7 +5,7 @@ as a pseudo-terminal, a real MQTT broker on 127.0.0.1, and a failure that
 explains itself: the window tree, the programs' stderr, the broker's log and
 the stacks of every program still running."""
 
-import glob, os, select, shutil, socket, subprocess, sys, tempfile, termios, threading, time, tty
+import json, glob, os, select, shutil, socket, subprocess, sys, tempfile, termios, threading, time, tty
 
 SERIAL = ("ttyS*", "ttyUSB*", "ttyACM*")
 
@@ -209,6 +209,18 @@ class Unit:
         if not self.closed:
             self.hang_up()
         os.close(self.slave)
+
+
+def contract():
+    """The contract every way in keeps (relay_contract.json): the pattern
+    before each row, and the rows, each with what a caller from the network
+    and a local one should see."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "relay_contract.json")) as f:
+        table = json.load(f)
+    for row in table["rows"]:
+        e = row["expect"]
+        row["network"], row["local"] = (e, e) if isinstance(e, str) else (e["network"], e["local"])
+    return table["before"], table["rows"]
 
 
 def own_home(session):

@@ -7,7 +7,7 @@ is bounded. Exit 77: skipped. Usage: mqtt_test.py RELAISKARTE"""
 
 import json, os, signal, subprocess, sys, time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Broker as SessionBroker, Session, Unit as SessionUnit, need, test_certificates
+from harness import Broker as SessionBroker, Session, contract, Unit as SessionUnit, need, test_certificates
 
 app = os.path.abspath(sys.argv[1])
 need("mosquitto", "mosquitto_sub", "mosquitto_pub", "mosquitto_passwd", "openssl", "Xvfb", "xdotool", "xwininfo")
@@ -108,8 +108,8 @@ unit.read(0.2)  # what was on its way before the stop
 if unit.read(0.4):
     fail("frames after link/set STOP")
 # not retained: listen while it happens
-def link_error(command):
-    proc = subprocess.Popen(["mosquitto_sub", *broker.client("-t", base + "link/error", "-C", "1", "-W", "5")],
+def link_error(command, seconds=5):
+    proc = subprocess.Popen(["mosquitto_sub", *broker.client("-t", base + "link/error", "-C", "1", "-W", str(seconds))],
                             stdout=subprocess.PIPE, text=True)
     time.sleep(0.3)
     broker.pub(base + "link/set", command)
@@ -140,6 +140,46 @@ if link_error(unit.device) != "":
     fail("a start on the port in use published an error")
 print("ok: link/set stops the link and START starts it on the known port with the states; "
       "a failure goes to link/error")
+
+# The contract every way in keeps, as MQTT says it: a refused start on
+# link/error, any other refused command ignored with a line.
+before, rows = contract()
+not_a_line = f"{session.work}/not-a-line"
+open(not_a_line, "w").close()
+names = {"A": unit.device, "": "START", "OTHER": "COM 3", "MISSING": "COM 5", "FILE": not_a_line,
+         "BAD": "COM 9"}
+
+
+def states_are(mask, link):
+    wait_for(lambda: (lambda s: (s.get(base + "relays"), s.get(base + "link")) == (str(mask), link))(
+        broker.sub(base + "+", count=3, seconds=2)), f"relays {mask}, link {link}")
+
+
+for row in rows:
+    broker.pub(base + "link/set", "STOP")
+    broker.pub(base + "relays/set", str(before))
+    if row["running"]:
+        broker.pub(base + "link/set", "START")
+    states_are(before, "running" if row["running"] else "stopped")
+    verb, *args = row["command"]
+    ignored = garage.lines("ignoriert")
+    if verb in ("start", "stop"):
+        error = link_error(names[args[0]] if verb == "start" else "STOP", seconds=1)
+        outcome = ("done" if not error else
+                   "bad" if error.startswith(("Ungültige Schnittstelle", "Keine Schnittstelle")) else
+                   "conflict" if error.startswith("Die Verbindung läuft schon") else "port")
+    else:
+        topic, payload = (("relay/%d/set" % args[0], "ON" if args[1] else "OFF") if verb == "set" else
+                          ("relay/%d/set" % args[0], "TOGGLE") if verb == "toggle" else
+                          ("relays/set", str(args[0])))
+        broker.pub(base + topic, payload)
+        time.sleep(0.3)
+        outcome = "bad" if garage.lines("ignoriert") > ignored else "done"
+    if outcome != row["network"]:
+        fail(f"contract, {row['name']}: {outcome}, not {row['network']}")
+    states_are(row["mask"], "running" if row["link"] else "stopped")
+broker.pub(base + "link/set", "START")
+print(f"ok: the {len(rows)} rows of the contract over MQTT")
 
 # 2. A flood: frames stay whole and current, memory stays bounded.
 def rss(pid):

@@ -4,10 +4,12 @@
 // under Xvfb, in the real-window test.
 
 #include "bus_names.h"
+#include "exit_codes.h"
 #include "fakes.h"
 #include "far_end_pty.h"
 #include "messages.h"
 #include "relay_bus_object.h"
+#include "relay_contract.h"
 #include "relay_window.h"
 
 #include <QComboBox>
@@ -16,6 +18,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <csignal>
@@ -24,6 +27,14 @@
 using namespace relais;
 
 namespace {
+
+void contractRowNumbers() {
+    QTest::addColumn<int>("index");
+    const QList<ContractRow> rows = contractRows();
+    for (int i = 0; i < rows.size(); ++i) {
+        QTest::addRow("%s", qPrintable(rows[i].name)) << i;
+    }
+}
 
 struct Run {
     int exitCode = -1;
@@ -142,6 +153,87 @@ private slots:
         }
         QCOMPARE(run.err, message.contains('%') ? message.arg(device) : message);
         QCOMPARE(run.exitCode, exitCode);
+    }
+
+    // The contract every way in keeps, through the command line: a bad
+    // argument is exit code 2, a port's error its own code (3 to 6). The
+    // command line starts a link of its own, so only the rows that begin
+    // stopped and name a pattern or a port are its to keep.
+    void contractOnTheCommandLine_data() { contractRowNumbers(); }
+    void contractOnTheCommandLine() {
+        QFETCH(int, index);
+        const ContractRow row = contractRows().at(index);
+        const QString verb = row.verb();
+        const bool on = verb != "set" || row.command.at(2).toBool();
+        if (row.running || !on || verb == "toggle" || verb == "stop" ||
+            row.command.at(1) == QJsonValue(QString())) {
+            QSKIP("the command line has no such command");
+        }
+        Pty a;
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        const QHash<QString, QString> names{
+            {"A", a.path()}, {"MISSING", "COM 5"}, {"FILE", file.fileName()}, {"BAD", "COM 9"}};
+        const QString value = QString::number(qint64(row.command.at(1).toDouble()));
+        const Run run = runProgram(
+            verb == "set" ? QStringList{"--port", a.path(), "--relays", value}
+            : verb == "all"
+                ? QStringList{"--port", a.path(), "--mask", value}
+                : QStringList{"--port", names.value(row.command.at(1).toString()), "--mask", "1"});
+        const int code = run.exitCode;
+        const QString outcome = code == 0                ? "done"
+                                : code == kExitUsage     ? "bad"
+                                : code >= 3 && code <= 6 ? "port"
+                                                         : QString::number(code);
+        QCOMPARE(outcome, row.expectLocal);
+    }
+
+    // The same over D-Bus, a local caller: InvalidArgs, Error.Busy, or the
+    // port's own error name.
+    void contractOverDBus_data() { contractRowNumbers(); }
+    void contractOverDBus() {
+        QFETCH(int, index);
+        const ContractRow row = contractRows().at(index);
+        if (!QDBusConnection::sessionBus().isConnected()) {
+            QSKIP("no session bus: this test runs under dbus-run-session");
+        }
+        if (row.verb() == "toggle") {
+            QSKIP("D-Bus has no toggle");
+        }
+        Pty a;
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        FixedPortResolver resolver({{2, a.path()}});
+        FakeMessages messages;
+        RelayWindow window(resolver, &messages);
+        RelayBusObject object(window, &window);
+        QVERIFY(object.publish(QDBusConnection::sessionBus()));
+        window.setRelays(quint16(contractBefore()));
+        window.startOn(PortSpec{0, a.path()}); // A is known either way
+        if (!row.running) {
+            window.stop();
+        }
+        const QHash<QString, QString> names{{"A", a.path()},           {"", QString()},
+                                            {"OTHER", "COM 3"},        {"MISSING", "COM 5"},
+                                            {"FILE", file.fileName()}, {"BAD", "COM 9"}};
+        QDBusConnection client =
+            QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
+        const QString verb = row.verb();
+        const uint number = uint(qint64(row.command.at(1).toDouble()));
+        const QDBusMessage reply =
+            verb == "set"     ? call(client, "SetRelay", {number, row.command.at(2).toBool()})
+            : verb == "all"   ? call(client, "SetRelays", {number})
+            : verb == "start" ? call(client, "Start", {names.value(row.command.at(1).toString())})
+                              : call(client, "Stop");
+        const QString error = reply.errorName();
+        const QString outcome = reply.type() == QDBusMessage::ReplyMessage          ? "done"
+                                : error == "org.freedesktop.DBus.Error.InvalidArgs" ? "bad"
+                                : error == bus::kInterface + ".Error.Busy"          ? "conflict"
+                                : error.startsWith(bus::kInterface + ".Error.")     ? "port"
+                                                                                    : error;
+        QCOMPARE(outcome, row.expectLocal);
+        QCOMPARE(int(window.relays()), row.mask);
+        QCOMPARE(window.portInUse(), row.linkAfter ? a.path() : QString());
     }
 
     // The window's interface in this process, with the boxes replaced.

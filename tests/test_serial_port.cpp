@@ -8,9 +8,11 @@
 #include "messages.h"
 #include "qt_serial_control.h"
 #include "relay_command.h"
+#include "relay_contract.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QTest>
 
 using namespace relais;
@@ -87,6 +89,44 @@ private slots:
         QCOMPARE(core.knownPort()->number, 2);
         core.tick(); // stopped: nothing goes out
         QCOMPARE(pty.readAvailable(), QByteArray());
+    }
+
+    // The contract every way in keeps, on the core itself: each row as a
+    // local caller and as one from the network.
+    void contractOnTheCore_data() {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("fromNetwork");
+        const QList<ContractRow> rows = contractRows();
+        for (int i = 0; i < rows.size(); ++i) {
+            for (const bool net : {false, true}) {
+                QTest::addRow("%s, %s", qPrintable(rows[i].name), net ? "network" : "local")
+                    << i << net;
+            }
+        }
+    }
+    void contractOnTheCore() {
+        QFETCH(int, index);
+        QFETCH(bool, fromNetwork);
+        const ContractRow row = contractRows().at(index);
+        Pty a;
+        Pty other;
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        FixedPortResolver resolver({{2, a.path()}, {3, other.path()}});
+        const SystemPorts ports = [&] { return QStringList{QString(), a.path(), other.path()}; };
+        HeadlessRelays core(resolver);
+        core.setRelays(quint16(contractBefore()));
+        core.startOn(PortSpec{0, a.path()}); // A is known either way
+        if (!row.running) {
+            core.stop();
+        }
+        const QHash<QString, QString> names{{"A", a.path()},           {"", QString()},
+                                            {"OTHER", "COM 3"},        {"MISSING", "COM 5"},
+                                            {"FILE", file.fileName()}, {"BAD", "COM 9"}};
+        const auto refusal = carryOut(core, contractCommand(row, names, fromNetwork), ports, {});
+        QCOMPARE(contractOutcome(refusal), fromNetwork ? row.expectNetwork : row.expectLocal);
+        QCOMPARE(int(core.relays()), row.mask);
+        QCOMPARE(core.portInUse(), row.linkAfter ? a.path() : QString());
     }
 
     // The relay panel's tick through the real control: mask, labels, and the

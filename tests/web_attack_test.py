@@ -159,12 +159,16 @@ print("ok: a command behind 1 MB is refused (413); ambiguous framing 400, packed
 # 3. Slow clients: 66 trickling from one address; the ninth and later are
 #    refused unread, another client is served at once, and the trickling
 #    ones are cut off 10 s after their first byte.
-def states_of(sockets):
+def states_of(sockets, answered, since):
     """For each: 'open' while the server keeps it, else its answer's status or
-    'closed'. All at once, in about a second: the server ends a head that is
-    not complete 10 s after its first byte, and a slow machine must not reach
-    that while looking."""
-    time.sleep(1)  # what the server answers at once has arrived by then
+    'closed'. Looked at once `answered` of them have an answer (a loaded
+    machine takes its time to turn them away), and before the server ends a
+    head that is not complete, 10 s after its first byte (`since`)."""
+    readable = set()
+    while len(readable) < answered and time.monotonic() - since < 8:
+        time.sleep(0.05)
+        readable = set(select.select(sockets, [], [], 0)[0])
+    time.sleep(0.3)  # one answer more than due would show now
     readable = set(select.select(sockets, [], [], 0)[0])
     states = []
     for s in sockets:
@@ -186,7 +190,7 @@ for _ in range(66):
     s.sendall(b"G")
     slow.append(s)
 last_byte = time.monotonic()
-states = states_of(slow)
+states = states_of(slow, 58, first_byte)
 looked = time.monotonic() - first_byte
 t = time.monotonic()
 status = ask(port, "GET", "/api/state")[0]

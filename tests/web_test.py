@@ -8,7 +8,7 @@ Usage: web_test.py RELAISKARTE"""
 
 import http.client, json, os, signal, socket, ssl, subprocess, sys, threading, time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, own_home, Unit as SessionUnit, free_port, need, run, test_certificates
+from harness import Session, contract, own_home, Unit as SessionUnit, free_port, need, run, test_certificates
 
 app = os.path.abspath(sys.argv[1])
 need("openssl")
@@ -173,6 +173,37 @@ try:
     if local.expect(200, "PUT", "/api/relays", {"mask": 5})["revision"] != first:
         fail("a command that changed nothing moved the revision")
     print(f"ok: {len(steps)} changes answered with the new state, each one revision, and sent on the next tick")
+
+    # The contract every way in keeps, as the web API says it: 400 (404 for
+    # a relay that does not exist), 409 for a conflict, and a port's error
+    # with its detail line.
+    before, rows = contract()
+    not_a_line = f"{work}/not-a-line"
+    open(not_a_line, "w").close()
+    names = {"A": unit.device, "OTHER": "COM 3", "MISSING": "COM 5", "FILE": not_a_line, "BAD": "COM 9"}
+    for row in rows:
+        local.expect(200, "DELETE", "/api/link", {})
+        local.expect(200, "PUT", "/api/relays", {"mask": before})
+        if row["running"]:
+            local.expect(200, "POST", "/api/link", {"port": unit.device})
+        verb, *args = row["command"]
+        status, answer, _ = (
+            local.ask("PUT", f"/api/relays/{args[0]}", {"on": args[1]}) if verb == "set" else
+            local.ask("POST", f"/api/relays/{args[0]}/toggle", {}) if verb == "toggle" else
+            local.ask("PUT", "/api/relays", {"mask": args[0]}) if verb == "all" else
+            local.ask("POST", "/api/link", {"port": names[args[0]]} if args[0] else {}) if verb == "start" else
+            local.ask("DELETE", "/api/link", {}))
+        outcome = ("done" if status == 200 else "bad" if status in (400, 404) else
+                   "port" if isinstance(answer, dict) and "detail" in answer else
+                   "conflict" if status == 409 else str(status))
+        state = local.expect(200, "GET", "/api/state")
+        after = (state["mask"], state["link"], state["port"])
+        want = (row["mask"], "running" if row["link"] else "stopped", unit.device if row["link"] else None)
+        if outcome != row["network"] or after != want:
+            fail(f"contract, {row['name']}: {status} {answer} and {after}, not {row['network']} and {want}")
+    local.expect(200, "PUT", "/api/relays", {"mask": 5})
+    local.expect(200, "POST", "/api/link", {"port": unit.device})
+    print(f"ok: the {len(rows)} rows of the contract over the web API")
 
     # 3. The event stream: the state at once, then after every change,
     #    whatever made it.

@@ -76,7 +76,7 @@ QByteArray PanelApi::stateJson(const RelayState& state) const {
         const QStringList devices = ports_();
         for (int n = 1; n <= devices.size() && n <= kPortCount; ++n) {
             if (!device.isEmpty() && devices[n - 1] == device) {
-                port = QStringLiteral("COM %1").arg(n);
+                port = comName(n);
             }
         }
     }
@@ -95,7 +95,7 @@ QByteArray PanelApi::portsJson(const QStringList& devices) {
     for (int n = 1; n <= kPortCount; ++n) {
         const QString device = devices.value(n - 1);
         list.append(QJsonObject{
-            {QStringLiteral("name"), QStringLiteral("COM %1").arg(n)},
+            {QStringLiteral("name"), comName(n)},
             {QStringLiteral("device"), device.isEmpty() ? QJsonValue() : QJsonValue(device)},
             {QStringLiteral("present"), !device.isEmpty()},
         });

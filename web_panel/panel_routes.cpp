@@ -10,6 +10,14 @@ namespace {
 
 using namespace std::chrono_literals;
 constexpr auto kQuietInterval = 15s;
+
+// The session's cookie: for this site only, never to scripts, over TLS
+// only where the panel has it.
+void setSessionCookie(httplib::Response& res, const std::string& value, qint64 maxAge, bool tls) {
+    res.set_header("Set-Cookie", std::string(kCookieName) + '=' + value +
+                                     "; Path=/; HttpOnly; SameSite=Strict; Max-Age=" +
+                                     std::to_string(maxAge) + (tls ? "; Secure" : ""));
+}
 // How often a waiting event stream looks whether its client is still there.
 constexpr auto kStreamCheck = 1s;
 
@@ -60,10 +68,7 @@ void routeLogin(Shared& shared, httplib::Server& server) {
             cookie = shared.sessions->open(wallSeconds());
         }
         res.status = 204;
-        res.set_header("Set-Cookie", std::string(kCookieName) + '=' + cookie.toStdString() +
-                                         "; Path=/; HttpOnly; SameSite=Strict; Max-Age=" +
-                                         std::to_string(SessionStore::kLifetimeSeconds) +
-                                         (shared.tls ? "; Secure" : ""));
+        setSessionCookie(res, cookie.toStdString(), SessionStore::kLifetimeSeconds, shared.tls);
     });
     server.Post("/logout", [&shared](const httplib::Request& req, httplib::Response& res) {
         if (shared.foreignOrigin(req)) {
@@ -75,9 +80,7 @@ void routeLogin(Shared& shared, httplib::Server& server) {
             shared.sessions->close(QByteArray::fromStdString(cookie));
         }
         res.status = 204;
-        res.set_header("Set-Cookie", std::string(kCookieName) +
-                                         "=; Path=/; HttpOnly; SameSite=Strict; Max-Age=0" +
-                                         (shared.tls ? "; Secure" : ""));
+        setSessionCookie(res, {}, 0, shared.tls); // gone at once
     });
 }
 

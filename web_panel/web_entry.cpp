@@ -1,6 +1,7 @@
 #include "web_entry.h"
 
 #include "certificate.h"
+#include "exit_codes.h"
 #include "host_addresses.h"
 #include "login_store.h"
 #include "secret_input.h"
@@ -14,8 +15,6 @@ using namespace relais::web;
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
 constexpr int kMinimumPasswordLength = 8;
 
 int setPassword(const PanelOptions& options, QTextStream& err) {

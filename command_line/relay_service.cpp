@@ -1,0 +1,62 @@
+#include "relay_service.h"
+
+#include "headless_relays.h"
+#include "remote_ways.h"
+#include "shutdown_watcher.h"
+
+#include <QCoreApplication>
+
+namespace relais {
+
+int holdRelays(const Invocation& invocation, QTextStream& err) {
+    SystemPortResolver resolver;
+    HeadlessRelays relays(resolver);
+    std::optional<CommError> failure;
+    relays.asOneChange(
+        [&] {
+            relays.setRelays(invocation.mask);
+            try {
+                relays.startOn(invocation.port);
+            } catch (const CommError& error) {
+                failure = error;
+            }
+        },
+        {ChangeSource::Kind::CommandLine, {}});
+    if (failure) {
+        err << messageFor(*failure) << Qt::endl;
+        return exitCodeFor(failure->number());
+    }
+    relays.tick(); // the first frame at once, then every 100 ms
+
+    // A broker that can never work, or a panel that cannot listen: the
+    // line has said why; the service ends rather than run half-deaf.
+    std::vector<std::unique_ptr<RemoteAccess>> ways;
+    if (auto opened = openRemoteAccess(relays, invocation, err, MissingWay::EndsAll); opened) {
+        ways = std::move(*opened);
+    } else {
+        relays.closePort();
+        return kExitUsage;
+    }
+    // Asked to end (Ctrl+C, a signal, the session ending): the port is
+    // closed at once, so nothing is sent after, even if the process is
+    // ended right after this.
+    ShutdownWatcher watcher;
+    QObject::connect(&watcher, &ShutdownWatcher::requested, [&relays] {
+        relays.closePort();
+        QCoreApplication::quit();
+    });
+    int code = kExitOk;
+    QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
+        err << message << Qt::endl;
+        code = kExitLineLost;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    relays.closePort(); // nothing is sent on the way out
+    for (auto& way : ways) {
+        way->leave(2000); // "stopped" and "offline" reach the broker before we end
+    }
+    return code;
+}
+
+} // namespace relais
