@@ -3,6 +3,7 @@
 // the real pipe.
 
 #include "pipe_channel.h"
+#include "relay_contract.h"
 #include "stand_in_relays.h"
 
 #include <QTest>
@@ -48,6 +49,32 @@ private slots:
         Relays relays;
         QCOMPARE(pipe::answerRequest(line, relays), answer);
         QCOMPARE(int(relays.mask), mask);
+    }
+
+    // The contract every way in keeps, for the one command the pipe has:
+    // a pattern, "ok" or the core's refusal as an error line.
+    void contractOverThePipe_data() {
+        QTest::addColumn<int>("index");
+        const QList<ContractRow> rows = contractRows();
+        for (int i = 0; i < rows.size(); ++i) {
+            if (rows[i].verb() == QLatin1String("all")) {
+                QTest::addRow("%s", qPrintable(rows[i].name)) << i;
+            }
+        }
+    }
+    void contractOverThePipe() {
+        QFETCH(int, index);
+        const ContractRow row = contractRows().at(index);
+        StandInRelays relays;
+        relays.mask = quint16(contractBefore());
+        const QByteArray line =
+            "relays " + QByteArray::number(qint64(row.command.at(1).toDouble())) + '\n';
+        const QByteArray answer = pipe::answerRequest(line, relays);
+        QCOMPARE(QString::fromLatin1(answer == "ok\n"              ? "done"
+                                     : answer.startsWith("error ") ? "bad"
+                                                                   : answer),
+                 row.expectLocal);
+        QCOMPARE(int(relays.mask), row.mask);
     }
 
     // Without a window, nobody answers; with one, the pattern arrives, and a
