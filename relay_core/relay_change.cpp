@@ -18,6 +18,14 @@ QString ChangeSource::text() const {
         return QStringLiteral("Web (%1)").arg(detail);
     case Kind::Pipe:
         return QStringLiteral("Pipe");
+    case Kind::PulseEnd:
+        return QStringLiteral("Impulsende");
+    case Kind::MaxOn:
+        return QStringLiteral("Höchstdauer erreicht");
+    case Kind::Interlock:
+        return QStringLiteral("Verriegelung");
+    case Kind::StartUp:
+        return QStringLiteral("Startzustand");
     case Kind::Line:
         break;
     }

@@ -15,7 +15,20 @@ struct RelayState {
 
 // What made a change: a way in, and where there is one, who within it.
 struct ChangeSource {
-    enum class Kind { WindowMouse, WindowKeyboard, CommandLine, DBus, Mqtt, Web, Pipe, Line };
+    enum class Kind {
+        WindowMouse,
+        WindowKeyboard,
+        CommandLine,
+        DBus,
+        Mqtt,
+        Web,
+        Pipe,
+        Line,
+        PulseEnd,
+        MaxOn,
+        Interlock,
+        StartUp
+    };
     Kind kind = Kind::Line;
     QString detail; // the MQTT topic; the web session's or token's owner
 
