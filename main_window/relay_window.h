@@ -53,6 +53,10 @@ public:
     void startOn(const PortSpec& port) override { core_->startOn(port); }
     std::optional<PortSpec> knownPort() const override { return core_->knownPort(); }
     void stop() override { core_->stop(); }
+    std::optional<Refusal> switchTo(quint16 wanted, int single, qint64 pulseMs) override {
+        return core_->switchTo(wanted, single, pulseMs);
+    }
+    const RelayRules& rules() const override { return core_->rules(); }
     RelayState state() const override { return core_->state(); }
     void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         core_->watch(context, std::move(changed));

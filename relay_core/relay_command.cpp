@@ -77,18 +77,42 @@ std::optional<Refusal> start(RelayOperations& relays, const RelayCommand& comman
     return std::nullopt;
 }
 
+template <class SwitchOne>
+std::optional<Refusal> pulse(RelayOperations& relays, const RelayCommand& command,
+                             const SwitchOne& one) {
+    if (!relays.isRunning()) {
+        return Refusal{Refusal::Kind::Conflict,
+                       QStringLiteral("Ein Impuls braucht die laufende Verbindung: erst starten."),
+                       {},
+                       0,
+                       {}};
+    }
+    const qint64 ms = command.pulseMs(relays.rules());
+    if (ms <= 0) {
+        return badArgument(QStringLiteral("%1 hat keine Impulslänge: eine angeben.")
+                               .arg(relays.rules().label(command.relay())));
+    }
+    return one(true, ms);
+}
+
 std::optional<Refusal> carryOutNow(RelayOperations& relays, const RelayCommand& command,
                                    const SystemPorts& systemPorts) {
+    const quint16 shown = relays.relays();
+    const int relay = command.relay();
+    const auto one = [&](bool on, qint64 pulseMs = 0) {
+        const quint16 bit = quint16(relayWeight(relay));
+        return relays.switchTo(on ? quint16(shown | bit) : quint16(shown & ~bit),
+                               on ? relay : -relay, pulseMs);
+    };
     switch (command.kind()) {
     case RelayCommand::Kind::SetRelay:
-        relays.setRelay(command.relay(), command.on());
-        break;
+        return one(command.on());
     case RelayCommand::Kind::ToggleRelay:
-        relays.setRelay(command.relay(), (relays.relays() & relayWeight(command.relay())) == 0);
-        break;
+        return one((shown & relayWeight(relay)) == 0);
     case RelayCommand::Kind::SetAll:
-        relays.setRelays(command.mask());
-        break;
+        return relays.switchTo(command.mask(), 0, 0);
+    case RelayCommand::Kind::Pulse:
+        return pulse(relays, command, one);
     case RelayCommand::Kind::Start:
         return start(relays, command, systemPorts());
     case RelayCommand::Kind::Stop:
@@ -114,6 +138,24 @@ RelayCommand::Made RelayCommand::toggleRelay(qint64 relay) {
     Made made = setRelay(relay, false);
     if (auto* command = std::get_if<RelayCommand>(&made)) {
         command->kind_ = Kind::ToggleRelay;
+    }
+    return made;
+}
+
+RelayCommand::Made RelayCommand::pulse(qint64 relay, std::optional<qint64> ms) {
+    Made made = setRelay(relay, true);
+    auto* command = std::get_if<RelayCommand>(&made);
+    if (command == nullptr) {
+        return made;
+    }
+    command->kind_ = Kind::Pulse;
+    if (ms) {
+        if (*ms < kShortestPulseMs || *ms > kLongestPulseMs) {
+            return badArgument(QStringLiteral("Impuls von %1 ms: erlaubt sind %2 ms bis 7 Tage.")
+                                   .arg(*ms)
+                                   .arg(kShortestPulseMs));
+        }
+        command->pulseMs_ = (*ms + kTickInterval / 2) / kTickInterval * kTickInterval;
     }
     return made;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "port_resolver.h"
+#include "refusal.h"
 #include "relay_operations.h"
+#include "relay_panel.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,29 +14,22 @@
 
 namespace relais {
 
-// Why a command was not carried out, in the German words every way in
-// shows; each way in maps the kind to its own channel (an HTTP status, a
-// D-Bus error name, `link/error`, an exit code, the pipe's error line).
-struct Refusal {
-    enum class Kind { BadArgument, Conflict, PortError };
-    Kind kind = Kind::BadArgument;
-    QString text;
-    QString detail;    // a port error's device and the system's reason
-    int portError = 0; // a port error's number (kErrPortNotFound, ...)
-    QString message;   // a port error's message as a box shows it (one or two lines)
-};
-
 // One thing to do to the relays or the link, built only from checked
 // values: a relay 1 to 16, a pattern 0 to 65535, a port as named.
 class RelayCommand {
 public:
-    enum class Kind { SetRelay, ToggleRelay, SetAll, Start, Stop };
+    enum class Kind { SetRelay, ToggleRelay, SetAll, Pulse, Start, Stop };
+    // A pulse's bounds: two frames at least, so that one carries the "on".
+    static constexpr qint64 kShortestPulseMs = 2 * kTickInterval;
+    static constexpr qint64 kLongestPulseMs = 7LL * 24 * 3600 * 1000;
     using Made = std::variant<RelayCommand, Refusal>;
 
     static Made setRelay(qint64 relay, bool on);
     static Made toggleRelay(qint64 relay);
     // `given`: the pattern as it was written, for the refusal's text.
     static Made setAll(qint64 mask, const QString& given = {});
+    // On now, off after `ms` (rounded to whole ticks); none: the relay's own length.
+    static Made pulse(qint64 relay, std::optional<qint64> ms);
     // `port`: "COM n", "COMn", "n" or a device path; empty for the port the
     // program knows. From the network only serial lines may be opened.
     static Made start(const QString& port, bool fromNetwork);
@@ -45,6 +40,10 @@ public:
     int relay() const { return relay_; }
     bool on() const { return on_; }
     quint16 mask() const { return mask_; }
+    // The pulse's length as carried out: the one given, or the relay's own.
+    qint64 pulseMs(const RelayRules& rules) const {
+        return pulseMs_ > 0 ? pulseMs_ : rules.relays.at(relay_ - 1).pulseMs;
+    }
     const std::optional<PortSpec>& port() const { return port_; }
     bool fromNetwork() const { return fromNetwork_; }
 
@@ -54,6 +53,7 @@ private:
     int relay_ = 0;
     bool on_ = false;
     quint16 mask_ = 0;
+    qint64 pulseMs_ = 0;
     std::optional<PortSpec> port_; // none: the port known
     bool fromNetwork_ = false;
 };

@@ -17,7 +17,7 @@ RelayCore::~RelayCore() {
 void RelayCore::attach(const Views& views) {
     views_ = views;
     panel_ = std::make_unique<RelayPanel>(views.relays, *views.maskCaption, *views.lengthCaption,
-                                          serial_);
+                                          guardedLine_);
     link_ = std::make_unique<LinkControl>(serial_, *views.ports, timerSwitch_, *views.startStop,
                                           *views.messages);
     told_ = RelayState{relays(), isRunning(), portInUse(), 1};
@@ -38,8 +38,47 @@ void RelayCore::tellChange() {
     if (change.flipped == 0 && !change.linkChanged && !change.portChanged) {
         return; // a colour came back to what it was
     }
+    keeper_.shownChanged(told_.pattern, change.state.pattern, clock_->now());
     told_ = change.state;
+    wakeForNextDeadline();
     emit stateChanged(change);
+}
+
+std::optional<Refusal> RelayCore::switchTo(quint16 wanted, int single, qint64 pulseMs) {
+    const auto admitted = keeper_.admit(relays(), wanted, single, clock_->now(), pulseMs);
+    if (const auto* refusal = std::get_if<Refusal>(&admitted)) {
+        return *refusal;
+    }
+    setRelays(std::get<quint16>(admitted));
+    wakeForNextDeadline(); // a renewed pulse changes no relay
+    return std::nullopt;
+}
+
+void RelayCore::runDue() {
+    for (const RuleKeeper::Step& step : keeper_.due(relays(), clock_->now())) {
+        asOneChange([&] { panel_->setRelay(step.relay, step.on); },
+                    {step.cause, keeper_.rules().label(step.relay)});
+    }
+    wakeForNextDeadline();
+}
+
+void RelayCore::wakeForNextDeadline() {
+    if (const auto next = keeper_.nextDeadline(relays())) {
+        clock_->wakeAt(*next, [this] { runDue(); });
+    } else {
+        clock_->stopWaking();
+    }
+}
+
+void RelayCore::GuardedLine::write(const QByteArray& frame) {
+    QString why;
+    const quint16 mask = quint16(frame.toUInt());
+    const quint16 safe = core.keeper_.safeFrame(mask, &why);
+    if (safe != mask) {
+        emit core.notice(why);
+    }
+    core.serial_.write(safe == mask ? frame : commandFrame(QString::number(safe)));
+    core.keeper_.frameHanded(safe);
 }
 
 void RelayCore::setRelays(quint16 mask) {
@@ -67,7 +106,13 @@ void RelayCore::startOn(const PortSpec& port) {
 }
 
 void RelayCore::tick() {
-    link_->runOnLine([this] { panel_->tick(); });
+    link_->runOnLine([this] {
+        if (!keeper_.rules().groups.isEmpty() && serial_.everythingSent()) {
+            keeper_.everythingLeft(clock_->now());
+        }
+        runDue(); // a member whose group has just become clear goes on now
+        panel_->tick();
+    });
 }
 
 void RelayCore::resendLastFrame() {

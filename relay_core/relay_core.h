@@ -1,9 +1,11 @@
 #pragma once
 
+#include "core_clock.h"
 #include "link_control.h"
 #include "qt_serial_control.h"
 #include "relay_operations.h"
 #include "relay_panel.h"
+#include "rule_keeper.h"
 
 #include <QObject>
 #include <QTimer>
@@ -34,6 +36,13 @@ public:
     ~RelayCore() override;
     // Once, before anything else: the views live as long as the core.
     void attach(const Views& views);
+    // The rules of the settings, and the clock they run on (tests give a
+    // fake one), before the first command.
+    void setRules(const RelayRules& rules) { keeper_ = RuleKeeper(rules); }
+    void setClock(CoreClock* clock) { clock_ = clock; }
+    // When a relay that is on goes off by itself; none otherwise.
+    std::optional<qint64> offAt(int relay) const { return keeper_.offAt(relay, relays()); }
+    const CoreClock& clock() const { return *clock_; }
 
     void setRelay(int relay, bool on) override { panel_->setRelay(relay, on); }
     void setRelays(quint16 mask) override;
@@ -44,6 +53,8 @@ public:
     void startOn(const PortSpec& port) override;
     std::optional<PortSpec> knownPort() const override { return chosenPort(*views_.ports); }
     void stop() override { link_->stop(); }
+    std::optional<Refusal> switchTo(quint16 wanted, int single, qint64 pulseMs) override;
+    const RelayRules& rules() const override { return keeper_.rules(); }
     RelayState state() const override { return told_; }
     void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         connect(this, &RelayCore::stateChanged, context, std::move(changed));
@@ -67,6 +78,8 @@ public:
 signals:
     // A relay, the link or the port changed: once per change.
     void stateChanged(const RelayChange& change);
+    // Something the rules did that someone should read.
+    void notice(const QString& line);
 
 private:
     struct TimerSwitch : TickTimer {
@@ -77,11 +90,25 @@ private:
 
     // Tells the watchers what differs from what they were told last.
     void tellChange();
+    // What the rules do by themselves when it is due, and the next wake-up.
+    void runDue();
+    void wakeForNextDeadline();
+    // Every frame passes the rules last, on its way to the port.
+    struct GuardedLine : FrameSink {
+        GuardedLine(RelayCore& c) : core(c) {}
+        void write(const QByteArray& frame) override;
+        void discardPending() override { core.serial_.discardPending(); }
+        RelayCore& core;
+    };
 
     ChangeGate gate_{[this] { tellChange(); }};
     ChangeSource acting_; // the maker of the change underway: the line outside any command
     RelayState told_;
     QtSerialControl serial_;
+    SteadyClock steadyClock_{this};
+    CoreClock* clock_ = &steadyClock_;
+    RuleKeeper keeper_;
+    GuardedLine guardedLine_{*this};
     QTimer timer_;
     TimerSwitch timerSwitch_{timer_};
     Views views_;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "port_resolver.h"
+#include "refusal.h"
 #include "relay_change.h"
+#include "relay_rules.h"
 
 #include <QObject>
 #include <QString>
@@ -31,6 +33,12 @@ public:
     // started on; none before any was.
     virtual std::optional<PortSpec> knownPort() const = 0;
     virtual void stop() = 0;
+    // Shows `wanted` as far as the rules allow: `single` is the one relay a
+    // command switches (negative for "off"; 0 for a whole pattern),
+    // `pulseMs` makes its "on" a pulse. The refusal, or nothing.
+    virtual std::optional<Refusal> switchTo(quint16 wanted, int single, qint64 pulseMs) = 0;
+    // The relays' names, lengths and groups.
+    virtual const RelayRules& rules() const = 0;
     // The state as the watchers were last told it.
     virtual RelayState state() const = 0;
     // `changed` runs after every change of a relay or the link, whatever

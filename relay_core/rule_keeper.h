@@ -1,7 +1,7 @@
 #pragma once
 
+#include "refusal.h"
 #include "relay_change.h"
-#include "relay_command.h"
 #include "relay_rules.h"
 
 #include <QList>

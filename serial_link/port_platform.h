@@ -32,6 +32,8 @@ std::optional<Refusal> claim(QSerialPort& port);
 
 // Waits until the system has sent what it holds for the port.
 bool drainSystem(QSerialPort& port);
+// Whether the system holds nothing more to send, without waiting.
+bool systemSentAll(QSerialPort& port);
 
 // An error on an open port: the reason the line is lost, or nothing when
 // the error passes (the system takes no more for the moment). `savedErrno`

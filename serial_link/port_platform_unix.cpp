@@ -14,6 +14,7 @@
 
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -87,6 +88,11 @@ std::optional<Refusal> claim(QSerialPort& port) {
 bool drainSystem(QSerialPort& port) {
     // What the system still holds; a few bytes at most, so this ends.
     return ::tcdrain(int(port.handle())) == 0;
+}
+
+bool systemSentAll(QSerialPort& port) {
+    int queued = 0;
+    return ::ioctl(int(port.handle()), TIOCOUTQ, &queued) == 0 && queued == 0;
 }
 
 std::optional<QString> lostLineReason(QSerialPort& port, QSerialPort::SerialPortError error,

@@ -52,6 +52,12 @@ bool drainSystem(QSerialPort& port) {
     return FlushFileBuffers(port.handle()) != FALSE;
 }
 
+bool systemSentAll(QSerialPort& port) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return ClearCommError(port.handle(), &errors, &status) != FALSE && status.cbOutQue == 0;
+}
+
 std::optional<QString> lostLineReason(QSerialPort& port, QSerialPort::SerialPortError error, int) {
     // A write to a line that went away fails with whatever its driver says:
     // a pulled USB adapter gives ERROR_DEVICE_REMOVED, ERROR_BAD_COMMAND,

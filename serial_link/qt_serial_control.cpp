@@ -188,6 +188,11 @@ bool QtSerialControl::drain(int msecs) {
     return isOpen() && port_platform::drainSystem(port_);
 }
 
+bool QtSerialControl::everythingSent() {
+    return isOpen() && port_.bytesToWrite() == 0 && waiting_.isEmpty() &&
+           port_platform::systemSentAll(port_);
+}
+
 void QtSerialControl::writeWaiting() {
     if (waiting_.isEmpty() || !isOpen() || port_.bytesToWrite() > 0) {
         return;

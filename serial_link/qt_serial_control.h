@@ -34,6 +34,8 @@ public:
 
     // Waits until everything written has left the port, up to `msecs`.
     bool drain(int msecs);
+    // Whether everything written has left the port, without waiting.
+    bool everythingSent();
 
     // Bytes waiting in this process for the line (not yet with the system).
     qint64 bytesQueued() const { return port_.bytesToWrite() + waiting_.size(); }

@@ -32,6 +32,12 @@ struct StandInRelays : relais::RelayOperations {
     }
     std::optional<relais::PortSpec> knownPort() const override { return known; }
     void stop() override { running = false; }
+    relais::RelayRules rulesSet;
+    std::optional<relais::Refusal> switchTo(quint16 wanted, int, qint64) override {
+        mask = wanted;
+        return std::nullopt;
+    }
+    const relais::RelayRules& rules() const override { return rulesSet; }
     // Each command that changed something counts one, as in the core.
     quint64 revision = 1;
     relais::ChangeSource lastSource;
