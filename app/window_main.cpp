@@ -31,6 +31,7 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
 
     SystemPortResolver resolver;
     RelayWindow window(resolver);
+    window.setRules(invocation.rules);
     offerWindowToScripts(window);
     // The broker's and the panel's lines go to standard error (the journal),
     // never into a box; the window runs on without what cannot work.

@@ -120,9 +120,23 @@ public:
                 return QStringLiteral("Einstellungsdatei »%1« nicht lesbar.").arg(path);
             }
             stored_ = *read;
+            path_ = path;
         } else if (forWindow() && QFileInfo::exists(userSettingsPath())) {
             stored_ = readSettings(userSettingsPath()).value_or(stored_);
+            path_ = userSettingsPath();
         }
+        return std::nullopt;
+    }
+    // The relays' rules from the same file; none without one.
+    std::optional<QString> loadRules(RelayRules& rules) const {
+        if (path_.isEmpty()) {
+            return std::nullopt;
+        }
+        auto read = readRelayRules(path_);
+        if (auto* fault = std::get_if<QString>(&read)) {
+            return *fault;
+        }
+        rules = std::get<RelayRules>(read);
         return std::nullopt;
     }
 
@@ -131,6 +145,7 @@ private:
     QCommandLineOption help_{QStringLiteral("help")};
     QCommandLineOption version_{QStringLiteral("version")};
     StoredSettings stored_;
+    QString path_; // the settings file read, if any
 };
 
 using Fault = std::optional<QString>;
@@ -362,6 +377,9 @@ Invocation parseCommandLine(const QStringList& arguments) {
         return result;
     }
     if (const Fault fault = args.loadSettings()) {
+        return failure(*fault);
+    }
+    if (const Fault fault = args.loadRules(result.rules)) {
         return failure(*fault);
     }
     if (const Fault fault = readWebPlaces(args, result)) {

@@ -4,6 +4,7 @@
 #include "exit_codes.h"
 #include "option_table.h"
 #include "port_resolver.h"
+#include "relay_rules.h"
 #include "web_options.h"
 
 #include <QString>
@@ -41,6 +42,8 @@ struct Invocation {
     bool web = false;
     web::PanelOptions webOptions;
     web::StoreCommand webCommand;
+    // The relays' names, lengths, limits and groups from the settings file.
+    RelayRules rules;
 };
 
 // Parses the program's arguments (the program name first). Needs a

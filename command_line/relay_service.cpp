@@ -11,6 +11,9 @@ namespace relais {
 int holdRelays(const Invocation& invocation, QTextStream& err) {
     SystemPortResolver resolver;
     HeadlessRelays relays(resolver);
+    relays.setRules(invocation.rules);
+    QObject::connect(&relays, &RelayCore::notice,
+                     [&err](const QString& line) { err << line << Qt::endl; });
     std::optional<CommError> failure;
     relays.asOneChange(
         [&] {

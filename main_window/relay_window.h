@@ -41,6 +41,8 @@ public:
     void resendLastFrame() { core_->resendLastFrame(); }
 
     QtSerialControl& serial() { return core_->serial(); }
+    // The rules of the settings, before the first command.
+    void setRules(const RelayRules& rules) { core_->setRules(rules); }
     const LinkControl& link() const { return core_->link(); }
 
     // For scripts and remote controls: the core's, with the same effect on

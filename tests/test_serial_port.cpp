@@ -91,6 +91,49 @@ private slots:
         QCOMPARE(pty.readAvailable(), QByteArray());
     }
 
+    // The rules in the real core, on the pty: a pulse's "on" frames, then
+    // "off" frames from its end, said to come from the pulse's end; a
+    // maximum on-time the same; the core wakes for each end, not before.
+    void rulesOnTheWire() {
+        Pty pty;
+        FixedPortResolver resolver({{2, pty.path()}});
+        const SystemPorts ports = [&pty] { return QStringList{QString(), pty.path()}; };
+        FakeClock clock;
+        HeadlessRelays core(resolver);
+        core.setClock(&clock);
+        RelayRules rules;
+        rules.relays[2].pulseMs = 500;
+        rules.relays[3].maxOnMs = 1000;
+        rules.relays[3].name = QStringLiteral("Heizung");
+        core.setRules(rules);
+        QList<RelayChange> changes;
+        QObject watcher;
+        core.watch(&watcher, [&](const RelayChange& change) { changes << change; });
+        const auto stopped = carryOut(core, RelayCommand::pulse(3, std::nullopt), ports, {});
+        QVERIFY(stopped && stopped->kind == Refusal::Kind::Conflict);
+        QVERIFY(!carryOut(core, RelayCommand::start(QStringLiteral("COM 2"), false), ports, {}));
+        QVERIFY(!carryOut(core, RelayCommand::pulse(3, std::nullopt), ports, {}));
+        QVERIFY(!carryOut(core, RelayCommand::setRelay(4, true), ports, {}));
+        QCOMPARE(clock.wakeTime, clock.time + 500);
+        QCOMPARE(core.offAt(4), clock.time + 1000);
+        core.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("00012"));
+        clock.advance(499);
+        core.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("00012"));
+        clock.advance(1);
+        core.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("00008"));
+        QCOMPARE(changes.last().source.text(), QStringLiteral("Impulsende"));
+        QCOMPARE(changes.last().source.detail, QStringLiteral("Relais 3"));
+        QCOMPARE(clock.wakeTime, clock.time + 500);
+        clock.advance(500);
+        core.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("00000"));
+        QCOMPARE(changes.last().source.text(), QStringLiteral("Höchstdauer erreicht"));
+        QCOMPARE(clock.wakeTime, -1); // nothing left to wake for
+    }
+
     // The contract every way in keeps, on the core itself: each row as a
     // local caller and as one from the network.
     void contractOnTheCore_data() {
