@@ -45,21 +45,34 @@ RelayBusObject::~RelayBusObject() {
     }
 }
 
-void RelayBusObject::run(const RelayCommand::Made& made) {
+bool RelayBusObject::run(const RelayCommand::Made& made) {
     const auto refusal =
         carryOut(relays_, made, [] { return SystemPortResolver::devicesInComOrder(); },
                  {ChangeSource::Kind::DBus, {}});
     if (!refusal || !calledFromDBus()) {
-        return;
+        return !refusal;
     }
     switch (refusal->kind) {
     case Refusal::Kind::BadArgument:
-        return sendErrorReply(QDBusError::InvalidArgs, refusal->text);
+        sendErrorReply(QDBusError::InvalidArgs, refusal->text);
+        break;
     case Refusal::Kind::Conflict:
-        return sendErrorReply(bus::kInterface + QStringLiteral(".Error.Busy"), refusal->text);
+        sendErrorReply(bus::kInterface + QStringLiteral(".Error.Busy"), refusal->text);
+        break;
     case Refusal::Kind::PortError:
-        return sendErrorReply(bus::errorName(refusal->portError), refusal->message);
+        sendErrorReply(bus::errorName(refusal->portError), refusal->message);
+        break;
     }
+    return false;
+}
+
+uint RelayBusObject::Pulse(uint relay, uint ms) {
+    const RelayCommand::Made made =
+        RelayCommand::pulse(relay, ms > 0 ? std::optional<qint64>(ms) : std::nullopt);
+    if (!run(made)) {
+        return 0;
+    }
+    return uint(std::get<RelayCommand>(made).pulseMs(relays_.rules()));
 }
 
 void RelayBusObject::SetRelay(uint relay, bool on) {

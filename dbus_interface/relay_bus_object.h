@@ -37,12 +37,15 @@ public:
 public slots:
     void SetRelay(uint relay, bool on);
     void SetRelays(uint mask);
+    // On now, off after `ms` (0: the relay's own length); the length used.
+    uint Pulse(uint relay, uint ms);
     void Start(const QString& port);
     void Stop();
 
 private:
     void announceChange(const RelayChange& change);
-    void run(const RelayCommand::Made& made);
+    // Carries the command out; false, with the error sent, when refused.
+    bool run(const RelayCommand::Made& made);
 
     RelayOperations& relays_;
     QDBusConnection bus_{QString()};

@@ -252,6 +252,11 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
     case Command::Kind::SetRelays:
         made = RelayCommand::setAll(command.mask);
         break;
+    case Command::Kind::Pulse:
+        made = RelayCommand::pulse(command.relay, command.pulseMs >= 0
+                                                      ? std::optional<qint64>(command.pulseMs)
+                                                      : std::nullopt);
+        break;
     case Command::Kind::Stop:
         break;
     case Command::Kind::Start:

@@ -1,5 +1,7 @@
 #include "mqtt_topics.h"
 
+#include "durations.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -34,8 +36,8 @@ QString linkErrorTopic(const QString& name) {
 }
 QStringList commandFilters(const QString& name) {
     const QString base = baseTopic(name);
-    return {base + QStringLiteral("relay/+/set"), base + QStringLiteral("relays/set"),
-            base + QStringLiteral("link/set")};
+    return {base + QStringLiteral("relay/+/set"), base + QStringLiteral("relay/+/pulse"),
+            base + QStringLiteral("relays/set"), base + QStringLiteral("link/set")};
 }
 
 QList<Message> stateMessages(const QString& name, quint16 relays, bool running) {
@@ -129,13 +131,37 @@ QList<Message> discoveryMessages(const Identity& id) {
     return messages;
 }
 
+// relay/<n>/pulse: a duration, or nothing for the relay's own length.
+Command parsePulse(const QString& what, const QString& text) {
+    static const QRegularExpression pulseTopic(QStringLiteral("^relay/([1-9][0-9]?)/pulse$"));
+    const auto m = pulseTopic.match(what);
+    if (!m.hasMatch() || m.captured(1).toInt() > kRelays) {
+        return invalid(QStringLiteral("unbekanntes Thema"));
+    }
+    Command c;
+    c.kind = Command::Kind::Pulse;
+    c.relay = m.captured(1).toInt();
+    if (!text.isEmpty()) {
+        const auto ms = parseDuration(text);
+        if (!ms) {
+            return invalid(QStringLiteral("erwartet eine Dauer wie 500ms oder 2s, oder nichts"));
+        }
+        c.pulseMs = *ms;
+    }
+    return c;
+}
+
 Command parseCommand(const QString& name, const QString& topic, const QByteArray& payload) {
     const QString base = baseTopic(name);
-    if (!topic.startsWith(base) || !topic.endsWith(QLatin1String("/set"))) {
+    const bool pulse = topic.endsWith(QLatin1String("/pulse"));
+    if (!topic.startsWith(base) || !(pulse || topic.endsWith(QLatin1String("/set")))) {
         return invalid(QStringLiteral("unbekanntes Thema"));
     }
     if (payload.size() > kMaxPayload) {
         return invalid(QStringLiteral("Nachricht zu lang (%1 Bytes)").arg(payload.size()));
+    }
+    if (pulse) {
+        return parsePulse(topic.mid(base.size()), QString::fromUtf8(payload).trimmed());
     }
     const QString what = topic.mid(base.size(), topic.size() - base.size() - 4);
     const QString text = QString::fromUtf8(payload).trimmed();

@@ -44,12 +44,13 @@ std::optional<QString> checkDiscoveryPrefix(const QString& prefix);
 
 // A command as received; `error` says why one is ignored.
 struct Command {
-    enum class Kind { SetRelay, ToggleRelay, SetRelays, Start, Stop, Invalid };
+    enum class Kind { SetRelay, ToggleRelay, SetRelays, Pulse, Start, Stop, Invalid };
     Kind kind = Kind::Invalid;
     int relay = 0;
     bool on = false;
     quint16 mask = 0;
-    QString port; // for Start: the port named, empty for the one known
+    qint64 pulseMs = -1; // for Pulse: -1 for the relay's own length
+    QString port;        // for Start: the port named, empty for the one known
     QString error;
 };
 // Longest payload looked at; longer ones are dropped unread.

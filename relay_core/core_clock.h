@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -15,6 +16,8 @@ class CoreClock {
 public:
     virtual ~CoreClock() = default;
     virtual qint64 now() const = 0;
+    // The wall clock, UTC milliseconds since 1970, to tell `now` to people.
+    virtual qint64 wallNow() const = 0;
     // Runs `wake` once at `at` (now or later); replaces the wake-up before.
     virtual void wakeAt(qint64 at, std::function<void()> wake) = 0;
     virtual void stopWaking() = 0;
@@ -25,6 +28,7 @@ class SteadyClock : public CoreClock {
 public:
     explicit SteadyClock(QObject* owner);
     qint64 now() const override { return elapsed_.elapsed(); }
+    qint64 wallNow() const override { return QDateTime::currentMSecsSinceEpoch(); }
     void wakeAt(qint64 at, std::function<void()> wake) override;
     void stopWaking() override { timer_.stop(); }
 

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "relay_panel.h"
+
 #include <QMetaType>
 #include <QString>
+
+#include <array>
 
 namespace relais {
 
@@ -11,6 +15,9 @@ struct RelayState {
     bool running = false;
     QString port;         // the device in use; empty while stopped
     quint64 revision = 1; // one more for each change
+    // When each relay goes off by itself, in UTC milliseconds since 1970;
+    // 0 where it does not.
+    std::array<qint64, kRelayCount> offAt{};
 };
 
 // What made a change: a way in, and where there is one, who within it.
@@ -43,6 +50,7 @@ struct RelayChange {
     quint16 flipped = 0; // the relays now other than before
     bool linkChanged = false;
     bool portChanged = false;
+    bool offAtChanged = false;
     ChangeSource source;
 };
 

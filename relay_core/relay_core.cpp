@@ -30,15 +30,23 @@ void RelayCore::asOneChange(const std::function<void()>& work, const ChangeSourc
 }
 
 void RelayCore::tellChange() {
-    RelayChange change{
-        {relays(), isRunning(), portInUse(), told_.revision + 1}, 0, false, false, acting_};
+    RelayChange change;
+    change.state = {relays(), isRunning(), portInUse(), told_.revision + 1, {}};
+    change.source = acting_;
     change.flipped = change.state.pattern ^ told_.pattern;
     change.linkChanged = change.state.running != told_.running;
     change.portChanged = change.state.port != told_.port;
-    if (change.flipped == 0 && !change.linkChanged && !change.portChanged) {
+    keeper_.shownChanged(told_.pattern, change.state.pattern, clock_->now());
+    const qint64 toWall = clock_->wallNow() - clock_->now();
+    for (int relay = 1; relay <= kRelayCount; ++relay) {
+        const auto end = keeper_.offAt(relay, change.state.pattern);
+        change.state.offAt[relay - 1] = end ? *end + toWall : 0;
+    }
+    change.offAtChanged = change.state.offAt != told_.offAt;
+    if (change.flipped == 0 && !change.linkChanged && !change.portChanged &&
+        !change.offAtChanged) {
         return; // a colour came back to what it was
     }
-    keeper_.shownChanged(told_.pattern, change.state.pattern, clock_->now());
     told_ = change.state;
     wakeForNextDeadline();
     emit stateChanged(change);
@@ -50,7 +58,7 @@ std::optional<Refusal> RelayCore::switchTo(quint16 wanted, int single, qint64 pu
         return *refusal;
     }
     setRelays(std::get<quint16>(admitted));
-    wakeForNextDeadline(); // a renewed pulse changes no relay
+    gate_.changed(); // a renewed pulse changes no relay, but its end
     return std::nullopt;
 }
 

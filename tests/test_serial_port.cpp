@@ -2,6 +2,7 @@
 // the line settings, and how an opening or a line fails (other users'
 // failures are run through the command line, as nobody).
 
+#include "fake_clock.h"
 #include "fakes.h"
 #include "far_end_pty.h"
 #include "headless_relays.h"

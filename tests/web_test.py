@@ -153,7 +153,7 @@ try:
         fail("with --web alone the panel's module should be loaded, and the broker's not")
     state = local.expect(200, "GET", "/api/state")
     if state != {"relays": [False] * 16, "mask": 0, "link": "running", "port": unit.device,
-                 "revision": state["revision"]}:
+                 "revision": state["revision"], "names": [None] * 16, "off_at": [None] * 16}:
         fail(f"state: {state}")
     first = state["revision"]
     unit.wait_frame("00000", "before any change")

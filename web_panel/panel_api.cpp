@@ -3,10 +3,12 @@
 #include "relay_command.h"
 #include "relay_panel.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 namespace relais::web {
 
@@ -66,8 +68,16 @@ PanelApi::PanelApi(RelayOperations& relays, PortTable ports)
 QByteArray PanelApi::stateJson(const RelayState& state) const {
     const quint16 mask = state.pattern;
     QJsonArray relays;
+    QJsonArray names;
+    QJsonArray offAt;
     for (int relay = 1; relay <= kRelayCount; ++relay) {
         relays.append(bool(mask & (1u << (relay - 1))));
+        const QString& name = relays_.rules().relays[relay - 1].name;
+        names.append(name.isEmpty() ? QJsonValue() : QJsonValue(name));
+        const qint64 end = state.offAt[relay - 1];
+        offAt.append(end == 0 ? QJsonValue()
+                              : QJsonValue(QDateTime::fromMSecsSinceEpoch(end, QTimeZone::utc())
+                                               .toString(Qt::ISODateWithMs)));
     }
     QJsonValue port = QJsonValue::Null;
     if (state.running) {
@@ -87,6 +97,8 @@ QByteArray PanelApi::stateJson(const RelayState& state) const {
          state.running ? QStringLiteral("running") : QStringLiteral("stopped")},
         {QStringLiteral("port"), port},
         {QStringLiteral("revision"), double(state.revision)},
+        {QStringLiteral("names"), names},
+        {QStringLiteral("off_at"), offAt},
     }));
 }
 
@@ -128,6 +140,8 @@ const std::vector<PanelApi::Route>& PanelApi::routes() {
          [](PanelApi& api, int relay, auto& request) {
              return api.run(RelayCommand::toggleRelay(relay), request.caller);
          }},
+        {"POST", QStringLiteral("/api/relays/{n}/pulse"),
+         [](PanelApi& api, int relay, auto& request) { return api.pulse(relay, request); }},
         {"POST", QStringLiteral("/api/link"),
          [](PanelApi& api, int, auto& request) { return api.startLink(request); }},
         {"DELETE", QStringLiteral("/api/link"),
@@ -184,6 +198,31 @@ ApiReply PanelApi::setRelay(int relay, const ApiRequest& request) {
         return apiError(400, QStringLiteral("Erwartet wird {\"on\": true} oder {\"on\": false}."));
     }
     return run(RelayCommand::setRelay(relay, on.toBool()), request.caller);
+}
+
+ApiReply PanelApi::pulse(int relay, const ApiRequest& request) {
+    const auto object = objectFrom(request.body, true);
+    if (!object) {
+        return apiError(400, kBadJson);
+    }
+    const QJsonValue value = object->value(QStringLiteral("ms"));
+    std::optional<qint64> ms;
+    if (!value.isUndefined() && !value.isNull()) {
+        ms = wholeNumber(value);
+        if (!ms) {
+            return apiError(400, QStringLiteral("Erwartet wird {\"ms\": N} oder {}."));
+        }
+    }
+    const RelayCommand::Made made = RelayCommand::pulse(relay, ms);
+    ApiReply reply = run(made, request.caller);
+    if (reply.status == 200) {
+        // The length as carried out: the relay's own, or rounded to ticks.
+        QJsonObject state = QJsonDocument::fromJson(reply.body).object();
+        state.insert(QStringLiteral("pulse_ms"),
+                     double(std::get<RelayCommand>(made).pulseMs(relays_.rules())));
+        reply.body = compact(QJsonDocument(state));
+    }
+    return reply;
 }
 
 ApiReply PanelApi::setMask(const ApiRequest& request) {

@@ -60,6 +60,7 @@ private:
     ApiReply run(const RelayCommand::Made& made, const QString& caller);
     ApiReply setRelay(int relay, const ApiRequest& request);
     ApiReply setMask(const ApiRequest& request);
+    ApiReply pulse(int relay, const ApiRequest& request);
     ApiReply startLink(const ApiRequest& request);
     ApiReply state() const;
 
