@@ -1,5 +1,6 @@
 #include "relay_service.h"
 
+#include "change_record.h"
 #include "headless_relays.h"
 #include "remote_ways.h"
 #include "shutdown_watcher.h"
@@ -40,6 +41,15 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
         relays.closePort();
         return kExitUsage;
     }
+    // Who switched what from now on, to the journal.
+    ChangeRecord record(
+        relays.rules(), [&err](const QString& line) { err << line << Qt::endl; },
+        [&relays] { return relays.clock().now(); });
+    relays.watch(&relays, [&record](const RelayChange& change) { record.changed(change); });
+    QObject::connect(&relays, &RelayCore::refused,
+                     [&record](const Refusal& refusal, const ChangeSource& source) {
+                         record.refused(refusal, source);
+                     });
     // Asked to end (Ctrl+C, a signal, the session ending): the port is
     // closed at once, so nothing is sent after, even if the process is
     // ended right after this.

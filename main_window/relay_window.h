@@ -59,6 +59,10 @@ public:
         return core_->switchTo(wanted, single, pulseMs);
     }
     const RelayRules& rules() const override { return core_->rules(); }
+    void tellRefusal(const Refusal& refusal, const ChangeSource& source) override {
+        core_->tellRefusal(refusal, source);
+    }
+    RelayCore& core() { return *core_; }
     RelayState state() const override { return core_->state(); }
     void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         core_->watch(context, std::move(changed));

@@ -194,12 +194,16 @@ std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand& com
                                 const SystemPorts& systemPorts, const ChangeSource& source) {
     std::optional<Refusal> refusal;
     relays.asOneChange([&] { refusal = carryOutNow(relays, command, systemPorts); }, source);
+    if (refusal) {
+        relays.tellRefusal(*refusal, source);
+    }
     return refusal;
 }
 
 std::optional<Refusal> carryOut(RelayOperations& relays, const RelayCommand::Made& made,
                                 const SystemPorts& systemPorts, const ChangeSource& source) {
     if (const auto* refusal = std::get_if<Refusal>(&made)) {
+        relays.tellRefusal(*refusal, source);
         return *refusal;
     }
     return carryOut(relays, std::get<RelayCommand>(made), systemPorts, source);

@@ -43,8 +43,7 @@ void RelayCore::tellChange() {
         change.state.offAt[relay - 1] = end ? *end + toWall : 0;
     }
     change.offAtChanged = change.state.offAt != told_.offAt;
-    if (change.flipped == 0 && !change.linkChanged && !change.portChanged &&
-        !change.offAtChanged) {
+    if (change.flipped == 0 && !change.linkChanged && !change.portChanged && !change.offAtChanged) {
         return; // a colour came back to what it was
     }
     told_ = change.state;

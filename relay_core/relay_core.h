@@ -55,6 +55,9 @@ public:
     void stop() override { link_->stop(); }
     std::optional<Refusal> switchTo(quint16 wanted, int single, qint64 pulseMs) override;
     const RelayRules& rules() const override { return keeper_.rules(); }
+    void tellRefusal(const Refusal& refusal, const ChangeSource& source) override {
+        emit refused(refusal, source);
+    }
     RelayState state() const override { return told_; }
     void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         connect(this, &RelayCore::stateChanged, context, std::move(changed));
@@ -80,6 +83,8 @@ signals:
     void stateChanged(const RelayChange& change);
     // Something the rules did that someone should read.
     void notice(const QString& line);
+    // A command was refused.
+    void refused(const Refusal& refusal, const ChangeSource& source);
 
 private:
     struct TimerSwitch : TickTimer {

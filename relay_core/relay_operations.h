@@ -39,6 +39,11 @@ public:
     virtual std::optional<Refusal> switchTo(quint16 wanted, int single, qint64 pulseMs) = 0;
     // The relays' names, lengths and groups.
     virtual const RelayRules& rules() const = 0;
+    // A command of `source` was refused: for the record of who did what.
+    virtual void tellRefusal(const Refusal& refusal, const ChangeSource& source) {
+        Q_UNUSED(refusal);
+        Q_UNUSED(source);
+    }
     // The state as the watchers were last told it.
     virtual RelayState state() const = 0;
     // `changed` runs after every change of a relay or the link, whatever

@@ -101,4 +101,3 @@ struct FakePanel {
         return p;
     }
 };
-

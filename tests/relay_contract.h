@@ -82,6 +82,11 @@ contractCommand(const ContractRow& row, const QHash<QString, QString>& ports, bo
     if (verb == QLatin1String("toggle")) {
         return RelayCommand::toggleRelay(number);
     }
+    if (verb == QLatin1String("pulse")) {
+        const QJsonValue ms = row.command.at(2);
+        return RelayCommand::pulse(number, ms.isNull() ? std::nullopt
+                                                       : std::optional<qint64>(ms.toInteger()));
+    }
     if (verb == QLatin1String("all")) {
         return RelayCommand::setAll(number);
     }

@@ -1,6 +1,7 @@
 // The relays' rules in fake time: durations, the settings that set them,
 // and what the rules do to the frames that leave the port.
 
+#include "change_record.h"
 #include "durations.h"
 #include "relay_rules.h"
 #include "rule_card.h"
@@ -240,6 +241,41 @@ private slots:
         QCOMPARE(card.shown, quint16(4));
         card.advance(300);
         QCOMPARE(card.shown, quint16(6));
+    }
+
+    // Who switched what: a line per relay and per refusal, with the source;
+    // at most ten a second, then how many more there were.
+    void changeRecord() {
+        const RelayRules rules = motorAndPump("sperren", "0s");
+        QStringList lines;
+        qint64 now = 0;
+        ChangeRecord record(
+            rules, [&](const QString& line) { lines << line; }, [&] { return now; });
+        RelayChange change;
+        change.state.pattern = 5;
+        change.flipped = 5;
+        change.source = {ChangeSource::Kind::Mqtt, QStringLiteral("relaiskarte/a/relays/set")};
+        record.changed(change);
+        change.flipped = 4;
+        change.state.pattern = 1;
+        change.source = {ChangeSource::Kind::MaxOn, QStringLiteral("Relais 3 (Pumpe)")};
+        record.changed(change);
+        record.refused(Refusal{Refusal::Kind::Conflict, QStringLiteral("nein"), {}, 0, {}},
+                       {ChangeSource::Kind::Web, QStringLiteral("Token ci")});
+        QCOMPARE(lines, QStringList({"Relais 1 (Auf) an (MQTT relaiskarte/a/relays/set)",
+                                     "Relais 3 (Pumpe) an (MQTT relaiskarte/a/relays/set)",
+                                     "Relais 3 (Pumpe) aus (Höchstdauer erreicht)",
+                                     "abgelehnt: nein (Web (Token ci))"}));
+        lines.clear();
+        now = 5000;
+        for (int i = 0; i < 25; ++i) {
+            record.refused(Refusal{}, {});
+        }
+        now = 6000;
+        record.refused(Refusal{}, {});
+        QCOMPARE(lines.size(), ChangeRecord::kLinesPerSecond + 2);
+        QCOMPARE(lines[ChangeRecord::kLinesPerSecond],
+                 QStringLiteral("… und 15 weitere Änderungen"));
     }
 
     // Random commands and clock steps with fixed seeds: no frame that left

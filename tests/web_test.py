@@ -190,6 +190,8 @@ try:
         status, answer, _ = (
             local.ask("PUT", f"/api/relays/{args[0]}", {"on": args[1]}) if verb == "set" else
             local.ask("POST", f"/api/relays/{args[0]}/toggle", {}) if verb == "toggle" else
+            local.ask("POST", f"/api/relays/{args[0]}/pulse", {"ms": args[1]} if args[1] else {})
+            if verb == "pulse" else
             local.ask("PUT", "/api/relays", {"mask": args[0]}) if verb == "all" else
             local.ask("POST", "/api/link", {"port": names[args[0]]} if args[0] else {}) if verb == "start" else
             local.ask("DELETE", "/api/link", {}))
