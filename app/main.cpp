@@ -10,6 +10,7 @@
 #include "frame_sender.h"
 #include "parser_texts.h"
 #include "port_listing.h"
+#include "pulse_once.h"
 #include "relay_service.h"
 #include "remote_ways.h"
 #include "remote_window_client.h"
@@ -68,7 +69,9 @@ int runCommand(const Invocation& invocation) {
     case Invocation::Action::WebStore:
         return runWebCommand(invocation.webCommand, out, err);
     case Invocation::Action::SendToWindow:
-        return setRelaysInWindow(invocation.mask, err);
+        return sendToWindow(invocation.windowRequest, err);
+    case Invocation::Action::PulseOnce:
+        return pulseOnce(invocation, err);
     case Invocation::Action::Window:
         break;
     }

@@ -5,9 +5,9 @@
 
 namespace relais {
 
-int setRelaysInWindow(quint16 mask, QTextStream& err) {
+int sendToWindow(const WindowRequest& request, QTextStream& err) {
     QString error;
-    switch (setRelaysInRunningWindow(mask, error)) {
+    switch (askRunningWindow(request, error)) {
     case RemoteResult::Done:
         return kExitOk;
     case RemoteResult::Failed:

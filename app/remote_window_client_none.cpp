@@ -7,7 +7,7 @@
 
 namespace relais {
 
-int setRelaysInWindow(quint16, QTextStream& err) {
+int sendToWindow(const WindowRequest&, QTextStream& err) {
     err << QStringLiteral("Ein laufendes Fenster ist hier nicht erreichbar; --port angeben, "
                           "z. B. --port \"COM 1\".")
         << Qt::endl;

@@ -5,9 +5,9 @@
 
 namespace relais {
 
-int setRelaysInWindow(quint16 mask, QTextStream& err) {
+int sendToWindow(const WindowRequest& request, QTextStream& err) {
     QString error;
-    switch (pipe::setRelaysInRunningWindow(mask, error)) {
+    switch (pipe::askRunningWindow(request, error)) {
     case pipe::SendResult::Done:
         return kExitOk;
     case pipe::SendResult::Failed:

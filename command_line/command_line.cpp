@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "durations.h"
 #include "mqtt_topics.h"
 #include "option_table.h"
 #include "relay_command.h"
@@ -58,15 +59,14 @@ int exitCodeFor(int errorNumber) {
     }
 }
 
-std::optional<quint16> parseRelayList(const QString& text) {
+std::optional<quint16> parseRelayList(const QString& text, const RelayRules& rules) {
     if (text.trimmed() == QLatin1String("-")) {
         return quint16(0);
     }
     int mask = 0;
     for (const QString& part : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const int relay = part.trimmed().toInt(&ok);
-        if (!ok || relay < 1 || relay > kRelayCount) {
+        const int relay = rules.relayNamed(part.trimmed());
+        if (relay == 0) {
             return std::nullopt;
         }
         mask |= relayWeight(relay);
@@ -121,7 +121,9 @@ public:
             }
             stored_ = *read;
             path_ = path;
-        } else if (forWindow() && QFileInfo::exists(userSettingsPath())) {
+        } else if (!isSet(QStringLiteral("port")) && !isSet(QStringLiteral("hold")) &&
+                   QFileInfo::exists(userSettingsPath())) {
+            // (The window's, and its relays' names for what is sent to it.)
             stored_ = readSettings(userSettingsPath()).value_or(stored_);
             path_ = userSettingsPath();
         }
@@ -305,14 +307,33 @@ Fault readMqtt(const Arguments& args, const QString& portText, Invocation& resul
     return std::nullopt;
 }
 
+// --pulse RELAY[:DURATION], alone with --port or to the window.
+Fault readPulse(const Arguments& args, Invocation& result) {
+    const QString given = args.given(QStringLiteral("pulse"));
+    const qsizetype colon = given.indexOf(QLatin1Char(':'));
+    result.pulseRelay = result.rules.relayNamed(given.left(colon));
+    const auto ms = colon < 0 ? std::optional<qint64>() : parseDuration(given.mid(colon + 1));
+    if (result.pulseRelay == 0 || (colon >= 0 && !ms)) {
+        return QStringLiteral("Ungültiger Impuls »%1«: RELAIS oder RELAIS:DAUER, etwa 3:500ms.")
+            .arg(given);
+    }
+    if (args.isSet(QStringLiteral("hold"))) {
+        return QStringLiteral("--pulse steht ohne --hold.");
+    }
+    result.pulseMs = ms.value_or(0);
+    result.windowRequest = {WindowRequest::Kind::Pulse, 0, result.pulseRelay, result.pulseMs};
+    return std::nullopt;
+}
+
 Fault readPattern(const Arguments& args, Invocation& result) {
     const QString relays = QStringLiteral("relays");
     const QString mask = QStringLiteral("mask");
-    if (args.isSet(relays) && args.isSet(mask)) {
-        return QStringLiteral("--relays und --mask schließen einander aus.");
+    if (int(args.isSet(relays)) + int(args.isSet(mask)) + int(args.isSet(QStringLiteral("pulse"))) >
+        1) {
+        return QStringLiteral("--relays, --mask und --pulse schließen einander aus.");
     }
     if (args.isSet(relays)) {
-        const auto parsed = parseRelayList(args.given(relays));
+        const auto parsed = parseRelayList(args.given(relays), result.rules);
         if (!parsed) {
             return QStringLiteral("Ungültige Relaisliste »%1«: erlaubt sind 1 bis 16, durch "
                                   "Kommas getrennt, oder -.")
@@ -327,6 +348,8 @@ Fault readPattern(const Arguments& args, Invocation& result) {
                 .arg(args.given(mask));
         }
         result.mask = quint16(value);
+    } else if (args.isSet(QStringLiteral("pulse"))) {
+        return readPulse(args, result);
     } else if (!args.forWindow() &&
                !(args.isSet(QStringLiteral("hold")) && (result.mqtt || result.web))) {
         // (With a broker or the panel, --hold may start with all relays off.)
@@ -343,6 +366,9 @@ Invocation choosePortAndAction(const Arguments& args, const QString& portText, I
         }
         result.action =
             args.forWindow() ? Invocation::Action::Window : Invocation::Action::SendToWindow;
+        if (result.windowRequest.kind == WindowRequest::Kind::Relays) {
+            result.windowRequest.mask = result.mask;
+        }
         return result;
     }
     const RelayCommand::Made start = RelayCommand::start(portText, false);
@@ -350,7 +376,9 @@ Invocation choosePortAndAction(const Arguments& args, const QString& portText, I
         return failure(refusal->text);
     }
     result.port = *std::get<RelayCommand>(start).port();
-    result.action = hold ? Invocation::Action::Hold : Invocation::Action::Send;
+    result.action = hold                     ? Invocation::Action::Hold
+                    : result.pulseRelay != 0 ? Invocation::Action::PulseOnce
+                                             : Invocation::Action::Send;
     return result;
 }
 

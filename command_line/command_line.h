@@ -6,6 +6,7 @@
 #include "port_resolver.h"
 #include "relay_rules.h"
 #include "web_options.h"
+#include "window_request.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,7 +25,8 @@ struct Invocation {
         ListPorts,
         Send,
         Hold,
-        SendToWindow,
+        SendToWindow, // --relays or --pulse without --port
+        PulseOnce,    // --pulse with --port: on, wait, off, close
         ForgetMqtt,
         WebStore, // --set-web-password, the tokens, --web-fingerprint
         Error
@@ -32,7 +34,11 @@ struct Invocation {
     Action action = Action::Window;
     PortSpec port;
     quint16 mask = 0;
-    QString text; // the help text, or the one-line error
+    // --pulse: the relay and the length (0: the relay's own).
+    int pulseRelay = 0;
+    qint64 pulseMs = 0;
+    WindowRequest windowRequest; // for SendToWindow
+    QString text;                // the help text, or the one-line error
     // The broker to join (window or --hold), from the command line or the
     // settings file; credentials are read from their file when it runs.
     bool mqtt = false;
@@ -50,7 +56,8 @@ struct Invocation {
 // QCoreApplication for the help and version texts.
 Invocation parseCommandLine(const QStringList& arguments);
 
-// "3,16" or "-" (all off) as a mask; nullopt for anything else.
-std::optional<quint16> parseRelayList(const QString& text);
+// "3,16" or "-" (all off) as a mask, relays by number or by name; nullopt
+// for anything else.
+std::optional<quint16> parseRelayList(const QString& text, const RelayRules& rules = {});
 
 } // namespace relais

@@ -41,6 +41,10 @@ const std::vector<OptionSpec> kTable{
                         "für alle aus."),
          Group::Link),
     text("mask", "N", QStringLiteral("Das Muster als Zahl von 0 bis 65535."), Group::Link),
+    text("pulse", "RELAIS[:DAUER]",
+         QStringLiteral("Ein Impuls: das Relais (Nummer oder Name) ein, nach DAUER (z. B. 500ms, "
+                        "2s; sonst seine eigene Länge) wieder aus."),
+         Group::Link),
     flag("hold", QStringLiteral("Sendet weiter alle 100 ms, bis SIGINT oder SIGTERM kommt."),
          Group::Link),
     text("mqtt", "URL",

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "window_request.h"
+
 #include <QString>
 
 namespace relais {
 
-// Sets the relay pattern of the window that owns the bus name.
+// Asks the window that owns the bus name for a pattern or a pulse.
 enum class RemoteResult { Done, NoWindow, Failed };
-RemoteResult setRelaysInRunningWindow(quint16 mask, QString& error);
+RemoteResult askRunningWindow(const WindowRequest& request, QString& error);
 
 } // namespace relais

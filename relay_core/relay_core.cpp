@@ -86,6 +86,7 @@ void RelayCore::GuardedLine::write(const QByteArray& frame) {
     }
     core.serial_.write(safe == mask ? frame : commandFrame(QString::number(safe)));
     core.keeper_.frameHanded(safe);
+    core.lastFrame_ = safe;
 }
 
 void RelayCore::setRelays(quint16 mask) {

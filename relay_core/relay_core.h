@@ -43,6 +43,8 @@ public:
     // When a relay that is on goes off by itself; none otherwise.
     std::optional<qint64> offAt(int relay) const { return keeper_.offAt(relay, relays()); }
     const CoreClock& clock() const { return *clock_; }
+    // The pattern of the last frame handed to the port.
+    quint16 lastFrame() const { return lastFrame_; }
 
     void setRelay(int relay, bool on) override { panel_->setRelay(relay, on); }
     void setRelays(quint16 mask) override;
@@ -113,6 +115,7 @@ private:
     SteadyClock steadyClock_{this};
     CoreClock* clock_ = &steadyClock_;
     RuleKeeper keeper_;
+    quint16 lastFrame_ = 0;
     GuardedLine guardedLine_{*this};
     QTimer timer_;
     TimerSwitch timerSwitch_{timer_};

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -191,6 +192,45 @@ private slots:
                                 : code >= 3 && code <= 6 ? "port"
                                                          : QString::number(code);
         QCOMPARE(outcome, row.expectLocal);
+    }
+
+    // --pulse with --port: "on" frames, then one "off", and the port closed;
+    // the relay by number or by its name in the settings, the length given
+    // or its own; a bad one refused before the port is opened.
+    void pulseOnTheCommandLine_data() {
+        QTest::addColumn<QString>("pulse");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("number and length") << "3:300ms" << 0 << "";
+        QTest::newRow("name, its own length") << "Pumpe" << 0 << "";
+        QTest::newRow("too short") << "3:100ms" << 2 << "Impuls von 100 ms";
+        QTest::newRow("no length anywhere") << "4" << 2 << "Relais 4 hat keine Impulslänge";
+        QTest::newRow("no such relay") << "17:1s" << 2 << "Ungültiger Impuls »17:1s«";
+        QTest::newRow("a bad length") << "3:1x" << 2 << "Ungültiger Impuls »3:1x«";
+    }
+    void pulseOnTheCommandLine() {
+        QFETCH(QString, pulse);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        Pty pty;
+        QTemporaryDir dir;
+        const QString settings = dir.filePath(QStringLiteral("relaiskarte.conf"));
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[relay.3]\nname = Pumpe\npulse = 400ms\n");
+        file.close();
+        const Run run = runProgram({"--config", settings, "--port", pty.path(), "--pulse", pulse});
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(run.err.contains(said), qPrintable(run.err));
+        const QByteArray frames = pty.readAvailable();
+        if (exitCode != 0) {
+            QCOMPARE(frames, QByteArray());
+            return;
+        }
+        // At least two frames carry the "on" (a pulse is two ticks or more), the last is "off".
+        QVERIFY2(frames.startsWith("0000400004") && frames.endsWith("0000400000") &&
+                     !frames.mid(0, frames.size() - 5).contains("00000"),
+                 frames.constData());
     }
 
     // The same over D-Bus, a local caller: InvalidArgs, Error.Busy, or the

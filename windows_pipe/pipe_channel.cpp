@@ -14,6 +14,15 @@ constexpr int kPatienceMs = 5000;
 
 QByteArray answerRequest(const QByteArray& line, RelayOperations& relays) {
     const QList<QByteArray> words = line.trimmed().split(' ');
+    const auto systemPorts = [] { return SystemPortResolver::devicesInComOrder(); };
+    if (words.size() == 3 && words[0] == "pulse") {
+        const qint64 ms = words[2].toLongLong();
+        const auto refusal = carryOut(
+            relays,
+            RelayCommand::pulse(words[1].toLongLong(), ms > 0 ? std::optional(ms) : std::nullopt),
+            systemPorts, {ChangeSource::Kind::Pipe, {}});
+        return refusal ? "error " + refusal->text.toUtf8() + '\n' : QByteArray("ok\n");
+    }
     if (words.size() != 2 || words[0] != "relays") {
         return "error Unbekannte Anfrage\n";
     }
@@ -65,13 +74,16 @@ void PipeServer::serve(QLocalSocket* client) {
     });
 }
 
-SendResult setRelaysInRunningWindow(quint16 mask, QString& error) {
+SendResult askRunningWindow(const WindowRequest& request, QString& error) {
     QLocalSocket socket;
     socket.connectToServer(channelName());
     if (!socket.waitForConnected(kPatienceMs)) {
         return SendResult::NoWindow;
     }
-    socket.write("relays " + QByteArray::number(mask) + '\n');
+    socket.write(request.kind == WindowRequest::Kind::Pulse
+                     ? "pulse " + QByteArray::number(request.relay) + ' ' +
+                           QByteArray::number(request.ms) + '\n'
+                     : "relays " + QByteArray::number(request.mask) + '\n');
     QByteArray answer;
     while (!answer.contains('\n') && socket.waitForReadyRead(kPatienceMs)) {
         answer += socket.readAll();

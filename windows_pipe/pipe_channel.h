@@ -1,6 +1,7 @@
 #pragma once
 
 #include "relay_operations.h"
+#include "window_request.h"
 
 #include <QLocalServer>
 #include <QObject>
@@ -33,7 +34,7 @@ private:
 
 // What a request to the running window came to.
 enum class SendResult { Done, NoWindow, Failed };
-SendResult setRelaysInRunningWindow(quint16 mask, QString& error);
+SendResult askRunningWindow(const WindowRequest& request, QString& error);
 
 // The answer to one request line; the whole protocol, apart from the pipe.
 QByteArray answerRequest(const QByteArray& line, RelayOperations& relays);

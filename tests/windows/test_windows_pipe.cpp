@@ -81,7 +81,8 @@ private slots:
     // second window does not take the channel from the first.
     void overThePipe() {
         QString error;
-        QCOMPARE(pipe::setRelaysInRunningWindow(3, error), pipe::SendResult::NoWindow);
+        QCOMPARE(pipe::askRunningWindow({WindowRequest::Kind::Relays, 3, 0, 0}, error),
+                 pipe::SendResult::NoWindow);
         Relays first, second;
         pipe::PipeServer window(first);
         QVERIFY(window.listen());
@@ -89,7 +90,9 @@ private slots:
         QVERIFY(!another.listen());
         pipe::SendResult result = pipe::SendResult::Failed;
         // The client waits on the pipe; the server answers from the event loop.
-        std::thread script([&] { result = pipe::setRelaysInRunningWindow(3, error); });
+        std::thread script([&] {
+            result = pipe::askRunningWindow({WindowRequest::Kind::Relays, 3, 0, 0}, error);
+        });
         QTRY_COMPARE(int(first.mask), 3);
         script.join();
         QCOMPARE(result, pipe::SendResult::Done);
