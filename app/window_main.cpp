@@ -5,6 +5,7 @@
 #include "application_setup.h"
 #include "console.h"
 #include "feature_modules.h"
+#include "last_state.h"
 #include "relay_window.h"
 #include "remote_ways.h"
 #include "screen_reader_readiness.h"
@@ -32,6 +33,13 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
     SystemPortResolver resolver;
     RelayWindow window(resolver);
     window.setRules(invocation.rules);
+    if (invocation.rules.powerOnLast) {
+        QStringList said;
+        window.core().startFromLastState(lastStatePath(), said);
+        for (const QString& line : said) {
+            consoleErr() << line << Qt::endl;
+        }
+    }
     offerWindowToScripts(window);
     // The broker's and the panel's lines go to standard error (the journal),
     // never into a box; the window runs on without what cannot work.

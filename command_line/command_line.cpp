@@ -332,6 +332,7 @@ Fault readPattern(const Arguments& args, Invocation& result) {
         1) {
         return QStringLiteral("--relays, --mask und --pulse schließen einander aus.");
     }
+    result.patternGiven = args.isSet(relays) || args.isSet(mask);
     if (args.isSet(relays)) {
         const auto parsed = parseRelayList(args.given(relays), result.rules);
         if (!parsed) {

@@ -35,6 +35,7 @@ struct Invocation {
     PortSpec port;
     quint16 mask = 0;
     // --pulse: the relay and the length (0: the relay's own).
+    bool patternGiven = false; // --relays or --mask
     int pulseRelay = 0;
     qint64 pulseMs = 0;
     WindowRequest windowRequest; // for SendToWindow

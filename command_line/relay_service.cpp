@@ -2,6 +2,7 @@
 
 #include "change_record.h"
 #include "headless_relays.h"
+#include "last_state.h"
 #include "remote_ways.h"
 #include "shutdown_watcher.h"
 
@@ -18,7 +19,18 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     std::optional<CommError> failure;
     relays.asOneChange(
         [&] {
-            relays.setRelays(invocation.mask);
+            if (invocation.rules.powerOnLast && !invocation.patternGiven) {
+                QStringList said;
+                relays.startFromLastState(lastStatePath(), said);
+                for (const QString& line : said) {
+                    err << line << Qt::endl;
+                }
+            } else {
+                relays.setRelays(invocation.mask); // a pattern given wins over the one kept
+                if (invocation.rules.powerOnLast) {
+                    relays.keepLastState(lastStatePath());
+                }
+            }
             try {
                 relays.startOn(invocation.port);
             } catch (const CommError& error) {

@@ -61,6 +61,65 @@ std::optional<Refusal> RelayCore::switchTo(quint16 wanted, int single, qint64 pu
     return std::nullopt;
 }
 
+LastState RelayCore::lastState() const {
+    LastState state;
+    state.pattern = relays();
+    const qint64 toWall = clock_->wallNow() - clock_->now();
+    for (int relay = 1; relay <= kRelayCount; ++relay) {
+        const RuleKeeper::Ends ends = keeper_.endsOf(relay);
+        state.pulseEnd[relay - 1] = ends.pulse > 0 ? ends.pulse + toWall : 0;
+        state.maxOnEnd[relay - 1] = ends.maxOn > 0 ? ends.maxOn + toWall : 0;
+    }
+    return state;
+}
+
+void RelayCore::restore(const LastState& state, QStringList& said) {
+    const qint64 wall = clock_->wallNow();
+    const qint64 fromWall = clock_->now() - wall;
+    quint16 pattern = state.pattern;
+    for (int relay = 1; relay <= kRelayCount; ++relay) {
+        const qint64 pulse = state.pulseEnd[relay - 1];
+        const qint64 maxOn = state.maxOnEnd[relay - 1];
+        if ((pulse > 0 && pulse <= wall) || (maxOn > 0 && maxOn <= wall)) {
+            pattern &= ~relayWeight(relay); // its end passed while the program was down
+        }
+    }
+    QString why;
+    const quint16 safe = keeper_.safeFrame(pattern, &why);
+    if (safe != pattern) {
+        said << why;
+    }
+    asOneChange([&] { setRelays(safe); }, {ChangeSource::Kind::StartUp, {}});
+    for (int relay = 1; relay <= kRelayCount; ++relay) {
+        if (safe & relayWeight(relay)) {
+            const qint64 pulse = state.pulseEnd[relay - 1];
+            const qint64 maxOn = state.maxOnEnd[relay - 1];
+            // The time left, not a new full length.
+            keeper_.restoreEnds(
+                relay, {pulse > 0 ? pulse + fromWall : 0, maxOn > 0 ? maxOn + fromWall : 0});
+        }
+    }
+    gate_.changed(); // the ends, as they are now
+}
+
+void RelayCore::keepLastState(const QString& path) {
+    watch(this, [this, path](const RelayChange&) {
+        if (const auto error = saveLastState(path, lastState())) {
+            emit notice(QStringLiteral("Letzter Zustand nicht gespeichert: %1").arg(*error));
+        }
+    });
+}
+
+void RelayCore::startFromLastState(const QString& path, QStringList& said) {
+    const auto loaded = loadLastState(path);
+    if (const auto* error = std::get_if<QString>(&loaded)) {
+        said << QStringLiteral("Letzter Zustand: %1; alle Relais bleiben aus.").arg(*error);
+    } else {
+        restore(std::get<LastState>(loaded), said);
+    }
+    keepLastState(path);
+}
+
 void RelayCore::runDue() {
     for (const RuleKeeper::Step& step : keeper_.due(relays(), clock_->now())) {
         asOneChange([&] { panel_->setRelay(step.relay, step.on); },

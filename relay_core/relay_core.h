@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core_clock.h"
+#include "last_state.h"
 #include "link_control.h"
 #include "qt_serial_control.h"
 #include "relay_operations.h"
@@ -43,6 +44,16 @@ public:
     // When a relay that is on goes off by itself; none otherwise.
     std::optional<qint64> offAt(int relay) const { return keeper_.offAt(relay, relays()); }
     const CoreClock& clock() const { return *clock_; }
+    // power_on = last: what to keep, and showing it again at start as far
+    // as it holds now (ends passed: off; an interlock broken: the group
+    // off), each thing that did not hold said in `said`.
+    LastState lastState() const;
+    void restore(const LastState& state, QStringList& said);
+    // Keeps the state in `path` after every change.
+    void keepLastState(const QString& path);
+    // power_on = last at start: the state kept in `path` shown again, and
+    // kept from now on; a file that cannot be read means all off, said.
+    void startFromLastState(const QString& path, QStringList& said);
     // The pattern of the last frame handed to the port.
     quint16 lastFrame() const { return lastFrame_; }
 

@@ -51,6 +51,17 @@ public:
     std::vector<Step> due(quint16 shown, qint64 now) const;
     // When the next step falls due; none while nothing waits.
     std::optional<qint64> nextDeadline(quint16 shown) const;
+    // A relay's pulse and maximum ends (0: none), to keep across a restart.
+    struct Ends {
+        qint64 pulse = 0;
+        qint64 maxOn = 0;
+    };
+    Ends endsOf(int relay) const { return {pulseEnd_[relay - 1], maxOnEnd_[relay - 1]}; }
+    // Ends kept from before; none kept leaves what the rules set now.
+    void restoreEnds(int relay, Ends ends) {
+        pulseEnd_[relay - 1] = ends.pulse > 0 ? ends.pulse : pulseEnd_[relay - 1];
+        maxOnEnd_[relay - 1] = ends.maxOn > 0 ? ends.maxOn : maxOnEnd_[relay - 1];
+    }
     // When a relay that is on goes off by itself.
     std::optional<qint64> offAt(int relay, quint16 shown) const;
 

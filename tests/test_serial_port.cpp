@@ -13,6 +13,7 @@
 
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -133,6 +134,70 @@ private slots:
         QCOMPARE(pty.readExactly(5), QByteArray("00000"));
         QCOMPARE(changes.last().source.text(), QStringLiteral("Höchstdauer erreicht"));
         QCOMPARE(clock.wakeTime, -1); // nothing left to wake for
+    }
+
+    // power_on = last across a restart: the pattern comes back; a relay
+    // whose end passed while the program was down starts off, one whose end
+    // is ahead keeps the time left; a broken interlock starts with its group
+    // off; a file that cannot be read starts all off. Each is said.
+    void lastStateAcrossARestart_data() {
+        QTest::addColumn<qint64>("downMs");
+        QTest::addColumn<QByteArray>("file"); // empty: as the first run left it
+        QTest::addColumn<int>("pattern");
+        QTest::addColumn<qint64>("maxOnLeft"); // of relay 3; -1: off
+        QTest::addColumn<QString>("said");
+        QTest::newRow("a second down") << 1000LL << QByteArray() << 0b10100 << 8000LL << "";
+        QTest::newRow("the pulse ended meanwhile")
+            << 3000LL << QByteArray() << 0b00100 << 6000LL << "";
+        QTest::newRow("both ended meanwhile") << 20000LL << QByteArray() << 0 << -1LL << "";
+        const QByteArray zero = "[0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0]";
+        QTest::newRow("an interlock broken")
+            << 0LL << "{\"pattern\":3,\"pulse_end\":" + zero + ",\"max_on_end\":" + zero + "}" << 0
+            << -1LL << "Gruppe »rollo«";
+        QTest::newRow("a damaged file")
+            << 0LL << QByteArray("{\"pattern\":") << 0 << -1LL << "ist beschädigt";
+    }
+    void lastStateAcrossARestart() {
+        QFETCH(qint64, downMs);
+        QFETCH(QByteArray, file);
+        QFETCH(int, pattern);
+        QFETCH(qint64, maxOnLeft);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("state/last-state.json"));
+        FixedPortResolver resolver;
+        RelayRules rules;
+        rules.relays[2].maxOnMs = 10000;
+        rules.relays[4].pulseMs = 2000;
+        rules.groups.append({QStringLiteral("rollo"), 3, InterlockGroup::Mode::Block, 0});
+        FakeClock first;
+        {
+            HeadlessRelays core(resolver);
+            core.setClock(&first);
+            core.setRules(rules);
+            QStringList none;
+            core.startFromLastState(path, none);
+            QCOMPARE(none, QStringList());
+            QVERIFY(!core.switchTo(0b00100, 3, 0));
+            first.advance(1000);
+            QVERIFY(!core.switchTo(0b10100, 5, 2000));
+        }
+        if (!file.isEmpty()) {
+            QFile damaged(path);
+            QVERIFY(damaged.open(QIODevice::WriteOnly));
+            damaged.write(file);
+        }
+        FakeClock second;
+        second.time = first.time + downMs; // (its wall clock moves on with it)
+        HeadlessRelays core(resolver);
+        core.setClock(&second);
+        core.setRules(rules);
+        QStringList told;
+        core.startFromLastState(path, told);
+        QCOMPARE(int(core.relays()), pattern);
+        QCOMPARE(core.offAt(3).value_or(second.time - 1) - second.time, maxOnLeft);
+        QCOMPARE(told.join(' ').contains(said), true);
+        QCOMPARE(told.isEmpty(), said.isEmpty());
     }
 
     // The contract every way in keeps, on the core itself: each row as a
