@@ -194,8 +194,13 @@ void Bridge::connectedNow(int rc) {
     untoldRelays_ = 0xFFFF;
     untoldLink_ = true;
     publish({statusTopic(options_.name), QByteArrayLiteral("online")});
-    for (const Message& config : discoveryMessages(
-             {options_.name, options_.discoveryPrefix, QCoreApplication::applicationVersion()})) {
+    Identity identity{options_.name, options_.discoveryPrefix,
+                      QCoreApplication::applicationVersion()};
+    for (int k = 1; k <= kRelayCount; ++k) {
+        identity.names[k - 1] = relays_.rules().relays[k - 1].name;
+        identity.pulseMs[k - 1] = relays_.rules().relays[k - 1].pulseMs;
+    }
+    for (const Message& config : discoveryMessages(identity)) {
         publish(config);
     }
     publishChanges();

@@ -98,10 +98,28 @@ QList<Message> discoveryMessages(const Identity& id) {
     QList<Message> messages;
     for (int k = 1; k <= kRelays; ++k) {
         const QString relay = base + QStringLiteral("relay/%1").arg(k);
+        const QString name =
+            id.names[k - 1].isEmpty() ? QStringLiteral("Relais %1").arg(k) : id.names[k - 1];
+        // A button for a relay with a pulse length; none (an empty config) for the others.
+        messages.append(
+            {QStringLiteral("%1/button/%2/relay%3_pulse/config")
+                 .arg(id.discoveryPrefix, node)
+                 .arg(k),
+             id.pulseMs[k - 1] <= 0
+                 ? QByteArray()
+                 : common({
+                       {QStringLiteral("name"), QStringLiteral("%1 Impuls").arg(name)},
+                       {QStringLiteral("unique_id"),
+                        QStringLiteral("%1_relay%2_pulse").arg(node).arg(k)},
+                       {QStringLiteral("command_topic"), relay + QStringLiteral("/pulse")},
+                       {QStringLiteral("payload_press"), QString()},
+                       {QStringLiteral("availability"), relayAvailability},
+                       {QStringLiteral("availability_mode"), QStringLiteral("all")},
+                   })});
         messages.append(
             {QStringLiteral("%1/switch/%2/relay%3/config").arg(id.discoveryPrefix, node).arg(k),
              common({
-                 {QStringLiteral("name"), QStringLiteral("Relais %1").arg(k)},
+                 {QStringLiteral("name"), name},
                  {QStringLiteral("unique_id"), QStringLiteral("%1_relay%2").arg(node).arg(k)},
                  {QStringLiteral("state_topic"), relay},
                  {QStringLiteral("command_topic"), relay + QStringLiteral("/set")},

@@ -3,7 +3,9 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+
 #include <QStringList>
+#include <array>
 
 #include <optional>
 
@@ -14,6 +16,9 @@ struct Identity {
     QString name;            // the device's name in topics
     QString discoveryPrefix; // Home Assistant's, usually "homeassistant"; empty: no discovery
     QString version;         // the program's
+    // Each relay's name (empty: "Relais k") and pulse length (0: no button).
+    std::array<QString, 16> names{};
+    std::array<qint64, 16> pulseMs{};
 };
 
 // The topics of one device, under "relaiskarte/<name>/".

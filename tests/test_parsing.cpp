@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -325,6 +327,39 @@ private slots:
             const Invocation twice = parseCommandLine(alone + alone.mid(1));
             QCOMPARE(twice.text, QStringLiteral("--%1 darf nur einmal stehen.").arg(name));
         }
+    }
+
+    // Home Assistant gets the relays' names, and a pulse button for each
+    // relay with a pulse length; the others' buttons are cleared.
+    void discoveryNamesAndButtons() {
+        mqtt::Identity id{QStringLiteral("garage"),
+                          QStringLiteral("homeassistant"),
+                          QStringLiteral("1.0"),
+                          {},
+                          {}};
+        id.names[2] = QStringLiteral("Pumpe");
+        id.pulseMs[2] = 5000;
+        QHash<QString, QByteArray> configs;
+        for (const mqtt::Message& m : mqtt::discoveryMessages(id)) {
+            configs.insert(m.topic, m.payload);
+        }
+        const auto config = [&](const QString& topic) {
+            return QJsonDocument::fromJson(configs.value(topic)).object();
+        };
+        const QString prefix = QStringLiteral("homeassistant/");
+        QCOMPARE(
+            config(prefix + "switch/relaiskarte_garage/relay3/config").value("name").toString(),
+            QStringLiteral("Pumpe"));
+        QCOMPARE(
+            config(prefix + "switch/relaiskarte_garage/relay4/config").value("name").toString(),
+            QStringLiteral("Relais 4"));
+        const QJsonObject button = config(prefix + "button/relaiskarte_garage/relay3_pulse/config");
+        QCOMPARE(button.value("name").toString(), QStringLiteral("Pumpe Impuls"));
+        QCOMPARE(button.value("command_topic").toString(),
+                 QStringLiteral("relaiskarte/garage/relay/3/pulse"));
+        QVERIFY(configs.contains(prefix + "button/relaiskarte_garage/relay4_pulse/config"));
+        QCOMPARE(configs.value(prefix + "button/relaiskarte_garage/relay4_pulse/config"),
+                 QByteArray());
     }
 
     void settings_data() {
