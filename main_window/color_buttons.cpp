@@ -46,6 +46,16 @@ GraphicalButton::GraphicalButton(Color activeColor, QString activeText, QString 
     });
 }
 
+void GraphicalButton::setDetail(const QString& detail) {
+    detail_ = detail;
+    describe();
+}
+
+void GraphicalButton::describe() {
+    const QString state = color_ == activeColor_ ? activeText_ : inactiveText_;
+    setAccessibleDescription(detail_.isEmpty() ? state : detail_ + QStringLiteral(", ") + state);
+}
+
 void GraphicalButton::setBackColor(Color color) {
     const bool changed = color != color_;
     color_ = color;
@@ -62,9 +72,8 @@ void GraphicalButton::setBackColor(Color color) {
                 .arg(screenColor(color, palette()).name()));
     }
     // Sets the description first, so that the state change is heard with it.
-    const bool active = color == activeColor_;
-    setAccessibleDescription(active ? activeText_ : inactiveText_);
-    setChecked(active);
+    describe();
+    setChecked(color == activeColor_);
     if (changed) {
         emit backColorChanged();
     }

@@ -36,6 +36,8 @@ public:
                     QWidget* parent = nullptr);
     Color backColor() const override { return color_; }
     void setBackColor(Color color) override;
+    // What the button is for, said before its state ("Pumpe, eingeschaltet").
+    void setDetail(const QString& detail);
 
 signals:
     void backColorChanged();
@@ -48,6 +50,8 @@ private:
     Color activeColor_;
     QString activeText_;
     QString inactiveText_;
+    QString detail_;
+    void describe();
 };
 
 // The logotype: a picture that can take the focus, so it shows that too.

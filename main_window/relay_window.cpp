@@ -61,10 +61,22 @@ RelayWindow::RelayWindow(const PortResolver& resolver, MessagePresenter* message
     views.startStop = startStopButton_;
     views.ports = portList_;
     views.messages = messages != nullptr ? messages : boxes_.get();
+    messages_ = views.messages;
     views.maskCaption = maskCaption_.get();
     views.lengthCaption = lengthCaption_.get();
     core_->attach(views);
     wireEvents();
+}
+
+void RelayWindow::setRules(const RelayRules& rules) {
+    core_->setRules(rules);
+    if (!rules.any()) {
+        return; // no names, no pulses: the buttons as they always were
+    }
+    auto* buttonRules = new RelayButtonRules(*core_, *messages_, this);
+    for (int k = 1; k <= kRelayCount; ++k) {
+        buttonRules->attach(relayButton(k), k);
+    }
 }
 
 RelayWindow::~RelayWindow() {
@@ -179,6 +191,20 @@ void RelayWindow::wireEvents() {
 }
 
 void RelayWindow::scheduleAnnouncement(const RelayChange& change) {
+    using Kind = ChangeSource::Kind;
+    const Kind cause = change.source.kind;
+    if ((cause == Kind::PulseEnd || cause == Kind::MaxOn || cause == Kind::Interlock) &&
+        change.flipped != 0 && QApplication::activeModalWidget() == nullptr) {
+        // A rule switched it: said with its cause, "Relais 3 (Pumpe) ausgeschaltet: Höchstdauer
+        // erreicht".
+        const int relay = qCountTrailingZeroBits(change.flipped) + 1;
+        const bool on = change.state.pattern & change.flipped;
+        announcer_->announce(QStringLiteral("%1 %2: %3")
+                                 .arg(rules().label(relay), on ? texts::kRelayOn : texts::kRelayOff,
+                                      change.source.text()));
+        told_ = change.state;
+        return;
+    }
     unannouncedRelays_ ^= change.flipped;
     unannouncedLink_ ^= change.linkChanged;
     told_ = change.state;

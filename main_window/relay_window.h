@@ -6,6 +6,7 @@
 #include "port_combo_box.h"
 #include "qt_adapters.h"
 #include "qt_serial_control.h"
+#include "relay_button_rules.h"
 #include "relay_core.h"
 #include "relay_operations.h"
 #include "relay_panel.h"
@@ -42,7 +43,7 @@ public:
 
     QtSerialControl& serial() { return core_->serial(); }
     // The rules of the settings, before the first command.
-    void setRules(const RelayRules& rules) { core_->setRules(rules); }
+    void setRules(const RelayRules& rules);
     const LinkControl& link() const { return core_->link(); }
 
     // For scripts and remote controls: the core's, with the same effect on
@@ -111,6 +112,7 @@ private:
     std::unique_ptr<LabelCaption> maskCaption_;
     std::unique_ptr<LabelCaption> lengthCaption_;
     std::unique_ptr<BoxMessages> boxes_;
+    MessagePresenter* messages_ = nullptr;
     bool closed_ = false;
 };
 

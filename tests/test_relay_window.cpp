@@ -2,6 +2,7 @@
 // technology gets it, focus, keys and tab order, and the whole flow with
 // "COM 2" a pseudo-terminal.
 
+#include "fake_clock.h"
 #include "fakes.h"
 #include "far_end_pty.h"
 #include "messages.h"
@@ -9,9 +10,12 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
+#include <QToolTip>
 
 using namespace relais;
 
@@ -282,6 +286,46 @@ private slots:
         QCOMPARE(changes.size(), 2);
         QCOMPARE(changes[1].source.text(), source);
         QCOMPARE(changes[1].state.revision, changes[0].state.revision + 1);
+    }
+
+    // With rules: the relay's name in its accessible description and its
+    // tooltip, the time left there while it pulses, and the pulse from the
+    // keyboard's context menu. Without rules there is no menu at all.
+    void rulesOnTheButtons() {
+        Rig r;
+        FakeClock clock;
+        r.window.core().setClock(&clock);
+        QStringList said;
+        connect(r.window.findChild<Announcer*>(), &Announcer::announced, this,
+                [&](const QString& text) { said << text; });
+        RelayRules rules;
+        rules.relays[2].name = QStringLiteral("Pumpe");
+        rules.relays[2].pulseMs = 2000;
+        r.window.setRules(rules);
+        auto* pump = r.get<GraphicalButton>("Command5");
+        QVERIFY2(pump->accessibleDescription().startsWith(QStringLiteral("Pumpe, ")),
+                 qPrintable(pump->accessibleDescription()));
+        r.chooseCom2();
+        r.click("Command19");
+        QVERIFY(r.window.isRunning());
+        pump->setFocus();
+        QTimer::singleShot(0, this, [] {
+            QWidget* menu = QApplication::activePopupWidget();
+            QVERIFY(menu != nullptr);
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        QContextMenuEvent fromKeyboard(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                       pump->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(pump, &fromKeyboard);
+        QCOMPARE(r.window.relays() & 4, 4);
+        QVERIFY(r.window.core().offAt(3).has_value());
+        QHelpEvent tip(QEvent::ToolTip, QPoint(5, 5), pump->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(pump, &tip);
+        QCOMPARE(QToolTip::text(), QStringLiteral("Pumpe, aus in 2 s"));
+        clock.advance(2000); // the pulse ends: heard with its cause
+        QCOMPARE(r.window.relays() & 4, 0);
+        QCOMPARE(said.last(), QStringLiteral("Relais 3 (Pumpe) ausgeschaltet: Impulsende"));
     }
 
     // What a screen reader is told of changes, whatever made them, once per
