@@ -53,6 +53,19 @@ exposure=$(systemd-analyze security --offline=true "$work/relaiskarte.service" 2
 awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' ||
   fail "service exposure ${exposure:-unknown}, more than 2.0"
 ok "service unit valid, exposure $exposure"
+# The template: one card per instance, its own settings and state folder, as hardened.
+template=$stage/lib/systemd/system/relaiskarte@.service
+[ -f "$template" ] || fail "not installed: /usr/lib/systemd/system/relaiskarte@.service"
+sed "s|/usr/bin/relaiskarte|$stage/bin/relaiskarte|" "$template" >"$work/relaiskarte@.service"
+cp "$work/relaiskarte@.service" "$work/relaiskarte@garage.service"
+systemd-analyze verify --man=no "$work/relaiskarte@garage.service" >"$work/verify-t.log" 2>&1 &&
+  [ ! -s "$work/verify-t.log" ] || fail "template unit: $(cat "$work/verify-t.log")"
+grep -q -- '--config /etc/relaiskarte/%i.conf --hold' "$template" &&
+  grep -q '^StateDirectory=relaiskarte/%i$' "$template" || fail "template: not one card per instance"
+texposure=$(systemd-analyze security --offline=true "$work/relaiskarte@garage.service" 2>/dev/null |
+  sed -n 's/.*Overall exposure level for relaiskarte@garage.service: \([0-9.]*\).*/\1/p')
+[ "$texposure" = "$exposure" ] || fail "template exposure ${texposure:-unknown}, not $exposure"
+ok "template unit valid, one card per instance, exposure $texposure"
 man -l "$share/man/man1/relaiskarte.1.gz" 2>"$work/man.log" | grep -q -- '--relays' ||
   fail "man page does not render: $(cat "$work/man.log")"
 [ "$("$stage/bin/relaiskarte" --version)" = "relaiskarte $version" ] || fail "--version is not $version"
