@@ -63,6 +63,9 @@ public:
     void tellRefusal(const Refusal& refusal, const ChangeSource& source) override {
         core_->tellRefusal(refusal, source);
     }
+    void watchRefusals(QObject* context, RefusalWatch watch) override {
+        core_->watchRefusals(context, std::move(watch));
+    }
     RelayCore& core() { return *core_; }
     RelayState state() const override { return core_->state(); }
     void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {

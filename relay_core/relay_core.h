@@ -71,6 +71,9 @@ public:
     void tellRefusal(const Refusal& refusal, const ChangeSource& source) override {
         emit refused(refusal, source);
     }
+    void watchRefusals(QObject* context, RefusalWatch watch) override {
+        connect(this, &RelayCore::refused, context, std::move(watch));
+    }
     RelayState state() const override { return told_; }
     void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         connect(this, &RelayCore::stateChanged, context, std::move(changed));

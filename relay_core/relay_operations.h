@@ -44,6 +44,12 @@ public:
         Q_UNUSED(refusal);
         Q_UNUSED(source);
     }
+    // `refused` runs for every refused command, for as long as `context` lives.
+    using RefusalWatch = std::function<void(const Refusal&, const ChangeSource&)>;
+    virtual void watchRefusals(QObject* context, RefusalWatch refused) {
+        Q_UNUSED(context);
+        Q_UNUSED(refused);
+    }
     // The state as the watchers were last told it.
     virtual RelayState state() const = 0;
     // `changed` runs after every change of a relay or the link, whatever

@@ -153,7 +153,7 @@ try:
         fail("with --web alone the panel's module should be loaded, and the broker's not")
     state = local.expect(200, "GET", "/api/state")
     if state != {"relays": [False] * 16, "mask": 0, "link": "running", "port": unit.device,
-                 "revision": state["revision"], "names": [None] * 16, "off_at": [None] * 16}:
+                 "revision": state["revision"], "names": [None] * 16, "pulses": [None] * 16, "off_at": [None] * 16}:
         fail(f"state: {state}")
     first = state["revision"]
     unit.wait_frame("00000", "before any change")
@@ -206,6 +206,12 @@ try:
     local.expect(200, "PUT", "/api/relays", {"mask": 5})
     local.expect(200, "POST", "/api/link", {"port": unit.device})
     print(f"ok: the {len(rows)} rows of the contract over the web API")
+    # Who switched what: the last change and the last refusal, with their sources.
+    log = local.expect(200, "GET", "/api/log")["entries"]
+    if not any(e.get("refused") and e["source"].startswith("Web (") for e in log) or \
+            not any(e.get("relay") == 1 and e.get("new") is False and e["source"].startswith("Web (") for e in log) \
+            or len(log) > 200:
+        fail(f"/api/log: {log[-5:]}")
 
     # 3. The event stream: the state at once, then after every change,
     #    whatever made it.

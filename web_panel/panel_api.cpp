@@ -69,11 +69,14 @@ QByteArray PanelApi::stateJson(const RelayState& state) const {
     const quint16 mask = state.pattern;
     QJsonArray relays;
     QJsonArray names;
+    QJsonArray pulses;
     QJsonArray offAt;
     for (int relay = 1; relay <= kRelayCount; ++relay) {
         relays.append(bool(mask & (1u << (relay - 1))));
         const QString& name = relays_.rules().relays[relay - 1].name;
         names.append(name.isEmpty() ? QJsonValue() : QJsonValue(name));
+        const qint64 pulse = relays_.rules().relays[relay - 1].pulseMs;
+        pulses.append(pulse > 0 ? QJsonValue(double(pulse)) : QJsonValue());
         const qint64 end = state.offAt[relay - 1];
         offAt.append(end == 0 ? QJsonValue()
                               : QJsonValue(QDateTime::fromMSecsSinceEpoch(end, QTimeZone::utc())
@@ -98,6 +101,7 @@ QByteArray PanelApi::stateJson(const RelayState& state) const {
         {QStringLiteral("port"), port},
         {QStringLiteral("revision"), double(state.revision)},
         {QStringLiteral("names"), names},
+        {QStringLiteral("pulses"), pulses},
         {QStringLiteral("off_at"), offAt},
     }));
 }
@@ -115,6 +119,41 @@ QByteArray PanelApi::portsJson(const QStringList& devices) {
     return compact(QJsonDocument(list));
 }
 
+void PanelApi::addToLog(QJsonObject entry) {
+    entry.insert(QStringLiteral("time"),
+                 QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    log_.append(entry);
+    if (log_.size() > kLogEntries) {
+        log_.removeFirst();
+    }
+}
+
+void PanelApi::record(const RelayChange& change) {
+    const QString source = change.source.text();
+    for (int relay = 1; relay <= kRelayCount; ++relay) {
+        if (change.flipped & relayWeight(relay)) {
+            const QString& name = relays_.rules().relays[relay - 1].name;
+            const bool on = change.state.pattern & relayWeight(relay);
+            addToLog({{QStringLiteral("relay"), relay},
+                      {QStringLiteral("name"), name.isEmpty() ? QJsonValue() : QJsonValue(name)},
+                      {QStringLiteral("old"), !on},
+                      {QStringLiteral("new"), on},
+                      {QStringLiteral("source"), source}});
+        }
+    }
+    if (change.linkChanged) {
+        addToLog({{QStringLiteral("link"),
+                   change.state.running ? QStringLiteral("running") : QStringLiteral("stopped")},
+                  {QStringLiteral("port"), change.state.port},
+                  {QStringLiteral("source"), source}});
+    }
+}
+
+void PanelApi::record(const Refusal& refusal, const ChangeSource& source) {
+    addToLog(
+        {{QStringLiteral("refused"), refusal.text}, {QStringLiteral("source"), source.text()}});
+}
+
 ApiReply PanelApi::state() const {
     return ApiReply{200, stateJson(relays_.state()), {}};
 }
@@ -128,6 +167,17 @@ const std::vector<PanelApi::Route>& PanelApi::routes() {
     static const std::vector<Route> table{
         {"GET", QStringLiteral("/api/state"),
          [](PanelApi& api, int, auto&) { return api.state(); }},
+        {"GET", QStringLiteral("/api/log"),
+         [](PanelApi& api, int, auto&) {
+             QJsonArray entries;
+             for (const QJsonObject& entry : api.log_) {
+                 entries.append(entry);
+             }
+             return ApiReply{
+                 200,
+                 compact(QJsonDocument(QJsonObject{{QStringLiteral("entries"), entries}})),
+                 {}};
+         }},
         {"GET", QStringLiteral("/api/ports"),
          [](PanelApi& api, int, auto&) {
              return ApiReply{200, portsJson(api.ports_()), {}};

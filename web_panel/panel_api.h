@@ -6,6 +6,8 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -51,6 +53,10 @@ public:
     static const std::vector<Route>& routes();
     // {"relays":[...],"mask":N,"link":"running"|"stopped","port":...,"revision":N}
     QByteArray stateJson(const RelayState& state) const;
+    // Who switched what: the last 200 changes and refusals, oldest first.
+    void record(const RelayChange& change);
+    void record(const Refusal& refusal, const ChangeSource& source);
+    static constexpr int kLogEntries = 200;
     // [{"name":"COM 1","device":...,"present":...}, ...] for the devices
     // behind COM 1 to COM 8.
     static QByteArray portsJson(const QStringList& devices);
@@ -66,6 +72,8 @@ private:
 
     RelayOperations& relays_;
     PortTable ports_;
+    QList<QJsonObject> log_;
+    void addToLog(QJsonObject entry);
 };
 
 } // namespace relais::web

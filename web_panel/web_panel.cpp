@@ -175,7 +175,13 @@ bool WebPanel::start() {
     }
     shared_ = shared;
     publish(relays_.state());
-    relays_.watch(this, [this](const RelayChange& change) { publish(change.state); });
+    relays_.watch(this, [this](const RelayChange& change) {
+        api_.record(change);
+        publish(change.state);
+    });
+    relays_.watchRefusals(this, [this](const Refusal& refusal, const ChangeSource& source) {
+        api_.record(refusal, source);
+    });
     listener_ = std::thread([shared] { shared->server->listen_after_bind(); });
     sayWhere(fingerprintText);
     return true;

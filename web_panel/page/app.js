@@ -9,6 +9,8 @@
   let events = null;
   let retry = null;
   const pending = new Set();
+  const pulseButtons = [];
+  let ticking = null;
 
   function show(part) {
     $('login').hidden = part !== 'login';
@@ -32,6 +34,12 @@
       button.addEventListener('click', () => switchRelay(n));
       grid.appendChild(button);
       buttons.push(button);
+      const pulse = document.createElement('button');
+      pulse.type = 'button';
+      pulse.hidden = true;
+      pulse.addEventListener('click', () => pulseRelay(n));
+      $('pulses').appendChild(pulse);
+      pulseButtons.push(pulse);
     }
     const select = $('port');
     for (let n = 1; n <= 8; n++) {
@@ -45,9 +53,83 @@
     $('login').addEventListener('submit', login);
   }
 
+  // A relay's caption: its number, its name, and how long it stays on.
+  function caption(i) {
+    const parts = ['Relais-' + (i + 1)];
+    if (state.names && state.names[i]) {
+      parts.push(state.names[i]);
+    }
+    const end = state.off_at && state.off_at[i] ? Date.parse(state.off_at[i]) : NaN;
+    if (!Number.isNaN(end)) {
+      parts.push('noch ' + Math.max(0, Math.ceil((end - Date.now()) / 1000)) + ' s');
+    }
+    return parts;
+  }
+
+  function showCaptions() {
+    buttons.forEach((button, i) => {
+      const parts = caption(i);
+      button.textContent = parts[0];
+      parts.slice(1).forEach((part) => {
+        const line = document.createElement('span');
+        line.className = 'detail';
+        line.textContent = part;
+        button.appendChild(line);
+      });
+      const length = state.pulses ? state.pulses[i] : null;
+      pulseButtons[i].hidden = !length;
+      pulseButtons[i].textContent = 'Impuls ' + (state.names && state.names[i] ? state.names[i] : 'Relais-' + (i + 1)) +
+        (length ? ' (' + (length / 1000) + ' s)' : '');
+    });
+    $('pulses').hidden = !pulseButtons.some((b) => !b.hidden);
+    // A countdown only while something will go off by itself.
+    const counting = state.off_at && state.off_at.some((t) => t);
+    if (counting && !ticking) {
+      ticking = setInterval(() => state && showCaptions(), 1000);
+    } else if (!counting && ticking) {
+      clearInterval(ticking);
+      ticking = null;
+    }
+  }
+
+  async function showLog() {
+    const answer = await request('GET', '/api/log');
+    if (!answer.ok || !answer.json || !Array.isArray(answer.json.entries)) {
+      return;
+    }
+    const list = $('log');
+    list.textContent = '';
+    answer.json.entries.slice(-20).reverse().forEach((entry) => {
+      const item = document.createElement('li');
+      const when = new Date(entry.time).toLocaleTimeString('de-DE');
+      const what = entry.refused ? 'abgelehnt: ' + entry.refused
+        : entry.relay ? 'Relais-' + entry.relay + (entry.name ? ' (' + entry.name + ')' : '') +
+          (entry.new ? ' an' : ' aus')
+        : entry.link === 'running' ? 'Verbindung läuft' : 'Verbindung gestoppt';
+      item.textContent = when + ' ' + what + ' – ' + entry.source;
+      list.appendChild(item);
+    });
+  }
+
+  async function pulseRelay(n) {
+    $('problem').textContent = '';
+    try {
+      const answer = await request('POST', '/api/relays/' + n + '/pulse', {});
+      if (answer.ok) {
+        render(answer.json);
+      } else {
+        problem(answer);
+      }
+    } catch (e) {
+      offline();
+    }
+  }
+
   function render(next) {
     const before = state;
     state = next;
+    showCaptions();
+    showLog().catch(() => null);
     const changes = [];
     next.relays.forEach((on, i) => {
       const button = buttons[i];
