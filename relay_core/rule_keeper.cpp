@@ -112,6 +112,9 @@ void RuleKeeper::wait(int group, int relay) {
 void RuleKeeper::shownChanged(quint16 before, quint16 after, qint64 now) {
     for (int relay : membersIn(after & ~before)) {
         const int i = relay - 1;
+        for (int& waiting : waiting_) {
+            waiting = waiting == relay ? 0 : waiting; // its turn has come
+        }
         const qint64 maxOn = rules_.relays[i].maxOnMs;
         maxOnEnd_[i] = maxOn > 0 ? now + maxOn : 0;
         pulseEnd_[i] = pulseLength_[i] > 0 ? now + pulseLength_[i] : 0;
@@ -195,7 +198,9 @@ std::optional<qint64> RuleKeeper::nextDeadline(quint16 shown) const {
         }
     }
     for (int g = 0; g < rules_.groups.size(); ++g) {
-        if (waiting_[g] != 0 && clearSince_[g] != kNever) {
+        // (While a member is on, the one waiting is due only once it is off.)
+        if (waiting_[g] != 0 && clearSince_[g] != kNever &&
+            (shown & rules_.groups[g].members) == 0) {
             consider(clearSince_[g] + rules_.groups[g].deadTimeMs);
         }
     }

@@ -310,6 +310,10 @@ private slots:
                 onSince[2] = card.now;
             }
             QVERIFY(!(card.shown & 4) || onSince[2] < 0 || card.now - onSince[2] <= 10000 + 100);
+            // Whatever was due has been done: the next wake-up lies ahead (a
+            // deadline in the past would have the program spin).
+            const auto next = card.keeper.nextDeadline(card.shown);
+            QVERIFY(!next || *next > card.now);
         }
         for (const auto& f : card.sent()) {
             QVERIFY(!twoOn(f.mask));

@@ -136,6 +136,37 @@ private slots:
         QCOMPARE(clock.wakeTime, -1); // nothing left to wake for
     }
 
+    // An interlock's switch-over through the real core and port: the new
+    // member's "on" is handed to the port only once a frame with both off
+    // has left it and the dead time has passed since.
+    void interlockOnTheWire() {
+        Pty pty;
+        FixedPortResolver resolver({{2, pty.path()}});
+        const SystemPorts ports = [&pty] { return QStringList{QString(), pty.path()}; };
+        FakeClock clock;
+        HeadlessRelays core(resolver);
+        core.setClock(&clock);
+        RelayRules rules;
+        rules.groups.append({QStringLiteral("tor"), 3, InterlockGroup::Mode::SwitchOver, 300});
+        core.setRules(rules);
+        QVERIFY(!carryOut(core, RelayCommand::start(QStringLiteral("COM 2"), false), ports, {}));
+        QVERIFY(!carryOut(core, RelayCommand::setRelay(1, true), ports, {}));
+        core.tick();
+        QCOMPARE(pty.readExactly(5), QByteArray("00001"));
+        QVERIFY(!carryOut(core, RelayCommand::setRelay(2, true), ports, {}));
+        QCOMPARE(int(core.relays()), 0); // relay 2 waits, off
+        QByteArray wire;
+        for (int tick = 0; tick < 8; ++tick) {
+            clock.advance(100);
+            core.tick();
+            wire += pty.readExactly(5);
+        }
+        // Off at once; the all-off frame found gone at the next tick, then 300 ms.
+        QCOMPARE(wire, QByteArray("0000000000000000000000002000020000200002"));
+        const auto both = carryOut(core, RelayCommand::setAll(3), ports, {});
+        QVERIFY(both && both->kind == Refusal::Kind::BadArgument);
+    }
+
     // power_on = last across a restart: the pattern comes back; a relay
     // whose end passed while the program was down starts off, one whose end
     // is ahead keeps the time left; a broken interlock starts with its group
