@@ -3,6 +3,7 @@
 #include "window_main.h"
 
 #include "application_setup.h"
+#include "change_record.h"
 #include "console.h"
 #include "feature_modules.h"
 #include "last_state.h"
@@ -31,8 +32,19 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
     installQtTexts(app, qtTexts);
 
     SystemPortResolver resolver;
+    std::unique_ptr<ChangeRecord> record; // (outlives the window and its last words)
     RelayWindow window(resolver);
     window.setRules(invocation.rules);
+    if (invocation.logChanges) {
+        record = std::make_unique<ChangeRecord>(
+            window.rules(), [](const QString& line) { consoleErr() << line << Qt::endl; },
+            [&window] { return window.core().clock().now(); });
+        window.watch(&window, [&record](const RelayChange& change) { record->changed(change); });
+        window.watchRefusals(&window,
+                             [&record](const Refusal& refusal, const ChangeSource& source) {
+                                 record->refused(refusal, source);
+                             });
+    }
     if (invocation.rules.powerOnLast) {
         QStringList said;
         window.core().startFromLastState(lastStatePath(), said);

@@ -351,9 +351,10 @@ Fault readPattern(const Arguments& args, Invocation& result) {
         result.mask = quint16(value);
     } else if (args.isSet(QStringLiteral("pulse"))) {
         return readPulse(args, result);
-    } else if (!args.forWindow() &&
-               !(args.isSet(QStringLiteral("hold")) && (result.mqtt || result.web))) {
-        // (With a broker or the panel, --hold may start with all relays off.)
+    } else if (!args.forWindow() && !(args.isSet(QStringLiteral("hold")) &&
+                                      (result.mqtt || result.web || result.rules.powerOnLast))) {
+        // (With a broker or the panel, --hold may start with all relays off;
+        // with power_on = last, with the pattern kept.)
         return QStringLiteral("Es fehlt --relays oder --mask.");
     }
     return std::nullopt;
@@ -411,6 +412,7 @@ Invocation parseCommandLine(const QStringList& arguments) {
     if (const Fault fault = args.loadRules(result.rules)) {
         return failure(*fault);
     }
+    result.logChanges = args.isSet(QStringLiteral("log-changes"));
     if (const Fault fault = readWebPlaces(args, result)) {
         return failure(*fault);
     }

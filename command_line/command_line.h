@@ -36,6 +36,7 @@ struct Invocation {
     quint16 mask = 0;
     // --pulse: the relay and the length (0: the relay's own).
     bool patternGiven = false; // --relays or --mask
+    bool logChanges = false;   // the window writes who switched what
     int pulseRelay = 0;
     qint64 pulseMs = 0;
     WindowRequest windowRequest; // for SendToWindow

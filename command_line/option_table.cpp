@@ -101,6 +101,10 @@ const std::vector<OptionSpec> kTable{
     flag("web-fingerprint",
          QStringLiteral("Zeigt den SHA-256-Fingerabdruck des Zertifikats des Web-Panels."),
          Group::Store),
+    flag("log-changes",
+         QStringLiteral("Das Fenster schreibt jede Änderung mit ihrer Quelle auf die "
+                        "Standardfehlerausgabe (ohne Fenster immer)."),
+         Group::General),
     text("config", "DATEI",
          QStringLiteral("Einstellungsdatei (sonst liest das Fenster die des Benutzers)."),
          Group::General),

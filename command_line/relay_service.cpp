@@ -57,11 +57,11 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     ChangeRecord record(
         relays.rules(), [&err](const QString& line) { err << line << Qt::endl; },
         [&relays] { return relays.clock().now(); });
-    relays.watch(&relays, [&record](const RelayChange& change) { record.changed(change); });
-    QObject::connect(&relays, &RelayCore::refused,
-                     [&record](const Refusal& refusal, const ChangeSource& source) {
-                         record.refused(refusal, source);
-                     });
+    QObject listening; // gone before the record: nothing reaches it after
+    relays.watch(&listening, [&record](const RelayChange& change) { record.changed(change); });
+    relays.watchRefusals(&listening, [&record](const Refusal& refusal, const ChangeSource& source) {
+        record.refused(refusal, source);
+    });
     // Asked to end (Ctrl+C, a signal, the session ending): the port is
     // closed at once, so nothing is sent after, even if the process is
     // ended right after this.

@@ -233,6 +233,38 @@ private slots:
                  frames.constData());
     }
 
+    // power_on = last across a killed and restarted service: the second run
+    // sends the pattern the first had, before anything else.
+    void lastPatternAfterAKill() {
+        Pty pty;
+        QTemporaryDir dir;
+        const QString settings = dir.filePath(QStringLiteral("relaiskarte.conf"));
+        QFile file(settings);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[link]\npower_on = last\n");
+        file.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("STATE_DIRECTORY"), dir.filePath(QStringLiteral("state")));
+        const auto run = [&](const QStringList& pattern) {
+            auto* p = new QProcess(this);
+            p->setProcessEnvironment(env);
+            p->start(QStringLiteral(RELAISKARTE),
+                     QStringList{"--config", settings, "--port", pty.path(), "--hold"} + pattern);
+            return p;
+        };
+        QProcess* first = run({"--mask", "5"});
+        QCOMPARE(pty.readExactly(5), QByteArray("00005"));
+        QTRY_VERIFY(QFile::exists(dir.filePath(QStringLiteral("state/last-state.json"))));
+        first->kill(); // no goodbye: the file must already hold it
+        QVERIFY(first->waitForFinished(5000));
+        pty.readAvailable();
+        QProcess* second = run({});
+        QCOMPARE(pty.readExactly(5), QByteArray("00005"));
+        second->terminate();
+        QVERIFY(second->waitForFinished(5000));
+        QCOMPARE(second->exitCode(), 0);
+    }
+
     // The same over D-Bus, a local caller: InvalidArgs, Error.Busy, or the
     // port's own error name.
     void contractOverDBus_data() {
