@@ -183,6 +183,13 @@ for row in rows:
     states_are(row["mask"], "running" if row["link"] else "stopped")
 broker.pub(base + "link/set", "START")
 print(f"ok: the {len(rows)} rows of the contract over MQTT")
+# A pulse reaches the card as "on" frames, then "off" after its length.
+broker.pub(base + "relays/set", "0")
+unit.wait_frame("00000", "all off before the pulse")
+broker.pub(base + "relay/3/pulse", "500ms")
+unit.wait_frame("00004", "relay/3/pulse: on")
+unit.wait_frame("00000", "relay/3/pulse: off again after 500 ms")
+print("ok: relay/3/pulse switches on and, after its length, off on the wire")
 
 # 2. A flood: frames stay whole and current, memory stays bounded.
 def rss(pid):

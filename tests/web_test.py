@@ -206,6 +206,12 @@ try:
     local.expect(200, "PUT", "/api/relays", {"mask": 5})
     local.expect(200, "POST", "/api/link", {"port": unit.device})
     print(f"ok: the {len(rows)} rows of the contract over the web API")
+    pulse = local.expect(200, "POST", "/api/relays/4/pulse", {"ms": 449})
+    if pulse["pulse_ms"] != 400 or not pulse["off_at"][3] or pulse["mask"] != 13:
+        fail(f"a pulse's answer: {pulse}")
+    unit.wait_frame("00013", "a pulse over the web API: on")
+    unit.wait_frame("00005", "a pulse over the web API: off after its length")
+    print("ok: a pulse over the web API, its length rounded to ticks and said, on and off on the wire")
     # Who switched what: the last change and the last refusal, with their sources.
     log = local.expect(200, "GET", "/api/log")["entries"]
     if not any(e.get("refused") and e["source"].startswith("Web (") for e in log) or \
