@@ -193,7 +193,6 @@ void Bridge::connectedNow(int rc) {
     // The broker may have lost everything: tell it all again.
     untoldRelays_ = 0xFFFF;
     untoldLink_ = true;
-    publish({statusTopic(options_.name), QByteArrayLiteral("online")});
     Identity identity{options_.name, options_.discoveryPrefix,
                       QCoreApplication::applicationVersion()};
     for (int k = 1; k <= kRelayCount; ++k) {
@@ -203,6 +202,9 @@ void Bridge::connectedNow(int rc) {
     for (const Message& config : discoveryMessages(identity)) {
         publish(config);
     }
+    // "online" last: whoever sees it finds every entity described (the
+    // broker keeps one client's messages in order).
+    publish({statusTopic(options_.name), QByteArrayLiteral("online")});
     publishChanges();
 }
 
