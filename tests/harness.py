@@ -5,7 +5,7 @@ as a pseudo-terminal, a real MQTT broker on 127.0.0.1, and a failure that
 explains itself: the window tree, the programs' stderr, the broker's log and
 the stacks of every program still running."""
 
-import json, glob, os, select, shutil, socket, subprocess, sys, tempfile, termios, threading, time, tty
+import atexit, json, glob, os, select, shutil, socket, subprocess, sys, tempfile, termios, threading, time, tty
 
 SERIAL = ("ttyS*", "ttyUSB*", "ttyACM*")
 
@@ -34,6 +34,9 @@ class Session:
         self.display = None
         self.logs = []  # (title, path): tails printed on failure
         self.before_exit = []
+        # An error the test did not expect ends its processes too: a broker
+        # or a program left running would disturb the tests after it.
+        atexit.register(self.stop)
 
     def start(self, name, argv, env=None, log=True, **kw):
         path = f"{self.work}/{name}-{len(self.children)}.log" if log else None
@@ -80,6 +83,9 @@ class Session:
         sys.stdout.flush()
 
     def stop(self):
+        if getattr(self, "stopped", False):
+            return  # (once: at the test's end or at exit)
+        self.stopped = True
         for hook in self.before_exit:
             hook()
         for _, p, _ in reversed(self.children):
