@@ -14,6 +14,16 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     SystemPortResolver resolver;
     HeadlessRelays relays(resolver);
     relays.setRules(invocation.rules);
+    // Asked to end (Ctrl+C, a signal, the session ending), from the first
+    // frame on: the port is closed at once, so nothing is sent after, even
+    // if the process is ended right after this. (The end is queued: a
+    // request heard before the main loop runs ends it as soon as it does.)
+    ShutdownWatcher watcher;
+    QObject::connect(&watcher, &ShutdownWatcher::requested, [&relays] {
+        relays.closePort();
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+
     QObject::connect(&relays, &RelayCore::notice,
                      [&err](const QString& line) { err << line << Qt::endl; });
     std::optional<CommError> failure;
@@ -61,14 +71,6 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     relays.watch(&listening, [&record](const RelayChange& change) { record.changed(change); });
     relays.watchRefusals(&listening, [&record](const Refusal& refusal, const ChangeSource& source) {
         record.refused(refusal, source);
-    });
-    // Asked to end (Ctrl+C, a signal, the session ending): the port is
-    // closed at once, so nothing is sent after, even if the process is
-    // ended right after this.
-    ShutdownWatcher watcher;
-    QObject::connect(&watcher, &ShutdownWatcher::requested, [&relays] {
-        relays.closePort();
-        QCoreApplication::quit();
     });
     int code = kExitOk;
     QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
