@@ -40,6 +40,16 @@ void contractRowNumbers(const std::function<bool(const ContractRow&)>& itsOwn) {
     }
 }
 
+// A settings file of `text` in `dir`, for the program to read.
+QString settingsFile(const QTemporaryDir& dir, const QByteArray& text) {
+    const QString path = dir.filePath(QStringLiteral("relaiskarte.conf"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        qFatal("cannot write %s", qPrintable(path));
+    }
+    return path;
+}
+
 struct Run {
     int exitCode = -1;
     QString err;
@@ -214,11 +224,7 @@ private slots:
         QFETCH(QString, said);
         Pty pty;
         QTemporaryDir dir;
-        const QString settings = dir.filePath(QStringLiteral("relaiskarte.conf"));
-        QFile file(settings);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[relay.3]\nname = Pumpe\npulse = 400ms\n");
-        file.close();
+        const QString settings = settingsFile(dir, "[relay.3]\nname = Pumpe\npulse = 400ms\n");
         const Run run = runProgram({"--config", settings, "--port", pty.path(), "--pulse", pulse});
         QCOMPARE(run.exitCode, exitCode);
         QVERIFY2(run.err.contains(said), qPrintable(run.err));
@@ -238,11 +244,7 @@ private slots:
     void lastPatternAfterAKill() {
         Pty pty;
         QTemporaryDir dir;
-        const QString settings = dir.filePath(QStringLiteral("relaiskarte.conf"));
-        QFile file(settings);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[link]\npower_on = last\n");
-        file.close();
+        const QString settings = settingsFile(dir, "[link]\npower_on = last\n");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("STATE_DIRECTORY"), dir.filePath(QStringLiteral("state")));
         const auto run = [&](const QStringList& pattern) {

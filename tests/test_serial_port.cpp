@@ -32,6 +32,16 @@ int errorOf(const std::function<void()>& f) {
 
 } // namespace
 
+// The core with COM 2 a pty, on a fake clock, for the rules.
+struct RuledCore {
+    Pty pty;
+    FixedPortResolver resolver{{{2, pty.path()}}};
+    SystemPorts ports = [this] { return QStringList{QString(), pty.path()}; };
+    FakeClock clock;
+    HeadlessRelays core{resolver};
+    RuledCore() { core.setClock(&clock); }
+};
+
 class TestSerialPort : public QObject {
     Q_OBJECT
 
@@ -97,12 +107,8 @@ private slots:
     // "off" frames from its end, said to come from the pulse's end; a
     // maximum on-time the same; the core wakes for each end, not before.
     void rulesOnTheWire() {
-        Pty pty;
-        FixedPortResolver resolver({{2, pty.path()}});
-        const SystemPorts ports = [&pty] { return QStringList{QString(), pty.path()}; };
-        FakeClock clock;
-        HeadlessRelays core(resolver);
-        core.setClock(&clock);
+        RuledCore rig;
+        auto& [pty, resolver, ports, clock, core] = rig;
         RelayRules rules;
         rules.relays[2].pulseMs = 500;
         rules.relays[3].maxOnMs = 1000;
@@ -140,12 +146,8 @@ private slots:
     // member's "on" is handed to the port only once a frame with both off
     // has left it and the dead time has passed since.
     void interlockOnTheWire() {
-        Pty pty;
-        FixedPortResolver resolver({{2, pty.path()}});
-        const SystemPorts ports = [&pty] { return QStringList{QString(), pty.path()}; };
-        FakeClock clock;
-        HeadlessRelays core(resolver);
-        core.setClock(&clock);
+        RuledCore rig;
+        auto& [pty, resolver, ports, clock, core] = rig;
         RelayRules rules;
         rules.groups.append({QStringLiteral("tor"), 3, InterlockGroup::Mode::SwitchOver, 300});
         core.setRules(rules);

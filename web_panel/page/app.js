@@ -114,12 +114,7 @@
   async function pulseRelay(n) {
     $('problem').textContent = '';
     try {
-      const answer = await request('POST', '/api/relays/' + n + '/pulse', {});
-      if (answer.ok) {
-        render(answer.json);
-      } else {
-        problem(answer);
-      }
+      shown(await request('POST', '/api/relays/' + n + '/pulse', {}));
     } catch (e) {
       offline();
     }
@@ -176,6 +171,15 @@
     return { ok: response.ok, status: response.status, json };
   }
 
+  // A change's answer: the new state, or what went wrong.
+  function shown(answer) {
+    if (answer.ok) {
+      render(answer.json);
+    } else {
+      problem(answer);
+    }
+  }
+
   function problem(answer) {
     const text = answer.json && answer.json.error ? answer.json.error : 'Fehler ' + answer.status;
     const detail = answer.json && answer.json.detail ? ' (' + answer.json.detail + ')' : '';
@@ -190,13 +194,7 @@
     buttons[n - 1].setAttribute('aria-busy', 'true');
     $('problem').textContent = '';
     try {
-      const answer = await request('PUT', '/api/relays/' + n, { on: !state.relays[n - 1] });
-      if (!answer.ok) {
-        problem(answer);
-      }
-      if (answer.ok) {
-        render(answer.json);
-      }
+      shown(await request('PUT', '/api/relays/' + n, { on: !state.relays[n - 1] }));
     } catch (e) {
       offline();
     } finally {
@@ -216,11 +214,7 @@
       const answer = state.link === 'running'
         ? await request('DELETE', '/api/link')
         : await request('POST', '/api/link', { port: $('port').value });
-      if (answer.ok) {
-        render(answer.json);
-      } else {
-        problem(answer);
-      }
+      shown(answer);
     } catch (e) {
       offline();
     } finally {
