@@ -124,6 +124,19 @@ try:
     if not frames.endswith(b"32773") or len(frames) % 5 or pixel(252, 236) != "FF0000":
         fail(f"not running in red with frames 32773: {frames[:40]}")
     print("ok: started over D-Bus: Start/Stop red and checked, frames 32773 on the wire")
+    # A pulse on relay 2 over D-Bus, then from the command line: "on" frames,
+    # then the window's pattern again.
+    for how, ask in (("D-Bus", lambda: run(*bus, "Pulse", "uu", "2", "1000")),
+                     ("the command line", lambda: run(app, "--pulse", "2:1s"))):
+        wire(0)
+        answer = ask()
+        frames = wire(1.6)
+        seq = [frames[i:i + 5] for i in range(0, len(frames), 5)]
+        if answer.returncode != 0 or (how == "D-Bus" and answer.stdout.split() != ["u", "1000"]):
+            fail(f"Pulse over {how} refused: {answer.stdout!r} {answer.stderr!r}")
+        if b"32775" not in seq or seq.index(b"32775") > 2 or seq[-1] != b"32773" or seq.count(b"32775") < 2:
+            fail(f"a pulse over {how} did not reach the wire as on, then off: {seq}")
+    print("ok: a pulse over D-Bus and from the command line: relay 2 on for a second on the wire, then off")
     for p in (first, second):
         p.send_signal(signal.SIGTERM)
         ended_cleanly(p, "SIGTERM")

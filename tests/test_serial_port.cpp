@@ -2,6 +2,7 @@
 // the line settings, and how an opening or a line fails (other users'
 // failures are run through the command line, as nobody).
 
+#include "change_record.h"
 #include "fake_clock.h"
 #include "fakes.h"
 #include "far_end_pty.h"
@@ -11,6 +12,7 @@
 #include "relay_command.h"
 #include "relay_contract.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -167,6 +169,85 @@ private slots:
         QCOMPARE(wire, QByteArray("0000000000000000000000002000020000200002"));
         const auto both = carryOut(core, RelayCommand::setAll(3), ports, {});
         QVERIFY(both && both->kind == Refusal::Kind::BadArgument);
+    }
+
+    // Random commands from every way in and random clock steps, fixed
+    // seeds: each relay that changed is in exactly one record line, with the
+    // source of its change; replaying the lines gives the core's pattern;
+    // each refusal is heard once, with its source; and no frame on the line
+    // has two members of the group on.
+    void everyChangeRecordedOnce_data() {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : {3u, 11u, 2024u, 65535u}) {
+            QTest::addRow("seed %u", seed) << seed;
+        }
+    }
+    void everyChangeRecordedOnce() {
+        QFETCH(quint32, seed);
+        QRandomGenerator random(seed);
+        RuledCore rig;
+        auto& [pty, resolver, ports, clock, core] = rig;
+        RelayRules rules;
+        rules.relays[2].name = QStringLiteral("Pumpe");
+        rules.relays[2].pulseMs = 300;
+        rules.relays[3].maxOnMs = 700;
+        rules.relays[5].minOffMs = 400;
+        rules.groups.append(
+            {QStringLiteral("tor"), 3,
+             seed % 2 ? InterlockGroup::Mode::SwitchOver : InterlockGroup::Mode::Block,
+             seed % 3 ? 200 : 0});
+        core.setRules(rules);
+        quint16 replayed = 0;
+        int refusalsHeard = 0, refusalsMade = 0;
+        QString lastSource;
+        QObject watcher;
+        core.watch(&watcher, [&](const RelayChange& change) {
+            const QStringList lines = ChangeRecord::linesFor(change, rules);
+            QCOMPARE(lines.size(), qPopulationCount(change.flipped) +
+                                       int(change.linkChanged || change.portChanged));
+            for (const QString& line : lines) {
+                QVERIFY2(line.endsWith(QStringLiteral(" (%1)").arg(change.source.text())),
+                         qPrintable(line));
+            }
+            replayed ^= change.flipped;
+        });
+        core.watchRefusals(&watcher, [&](const Refusal&, const ChangeSource& source) {
+            ++refusalsHeard;
+            lastSource = source.text();
+        });
+        using K = ChangeSource::Kind;
+        const K kinds[] = {
+            K::WindowMouse, K::WindowKeyboard, K::CommandLine, K::DBus, K::Mqtt, K::Web, K::Pipe};
+        QVERIFY(!carryOut(core, RelayCommand::start(QStringLiteral("COM 2"), false), ports, {}));
+        QByteArray wire;
+        for (int i = 0; i < 300; ++i) {
+            const ChangeSource source{kinds[random.bounded(7)], QString::number(i)};
+            const int relay = 1 + int(random.bounded(6));
+            const RelayCommand::Made commands[] = {
+                RelayCommand::setRelay(relay, random.bounded(2) == 0),
+                RelayCommand::toggleRelay(relay),
+                RelayCommand::setAll(random.bounded(64)),
+                RelayCommand::pulse(relay,
+                                    random.bounded(2) ? std::optional<qint64>(400) : std::nullopt),
+                RelayCommand::stop(),
+                RelayCommand::start(QStringLiteral("COM 2"), false)};
+            if (carryOut(core, commands[random.bounded(6)], ports, source)) {
+                ++refusalsMade;
+                QCOMPARE(refusalsHeard, refusalsMade);
+                QCOMPARE(lastSource, source.text());
+            }
+            for (int ticks = int(random.bounded(4)); ticks > 0; --ticks) {
+                clock.advance(100);
+                core.tick();
+                wire += pty.readAvailable();
+            }
+            QCOMPARE(replayed, core.relays());
+        }
+        QCOMPARE(refusalsHeard, refusalsMade);
+        QVERIFY(refusalsMade > 0);
+        for (qsizetype at = 0; at + 5 <= wire.size(); at += 5) {
+            QVERIFY2((wire.mid(at, 5).toInt() & 3) != 3, wire.mid(at, 5).constData());
+        }
     }
 
     // power_on = last across a restart: the pattern comes back; a relay

@@ -418,6 +418,89 @@ def web_under_wine(wine):
           "--web-fingerprint under Wine prints the SHA-256 of a new certificate", f"{out!r} {err!r}")
 
 
+def frames_with_times(line, since=0):
+    """Each whole frame on the line with the time its chunk arrived."""
+    out = []
+    for at, data in line.chunks_since(since):
+        out += [(at, data[i:i + 5]) for i in range(0, len(data) - 4, 5)]
+    return out
+
+
+def rules_under_wine(wine, scratch):
+    """A pulse, a maximum on-time, an interlock's switch-over and power_on =
+    last on COM 1, as on Linux."""
+    import http.client, json
+    settings = os.path.join(scratch, "rules.conf")
+    with open(settings, "w") as f:
+        f.write("[link]\npower_on = last\n[relay.3]\nname = Pumpe\nmax_on = 1s\n"
+                "[interlock.tor]\nrelays = 1,2\nmode = wechseln\ndead_time = 500ms\n")
+    config = ("--config", windows_path(settings))
+
+    line = Line()
+    wine.link_com1(line)
+    result = wine.run(TWIN, *config, "--port", "COM 1", "--pulse", "Pumpe:500ms")
+    wire = [d for _, d in frames_with_times(line)]
+    check(result.returncode == 0 and len(wire) >= 3 and wire[-1] == b"00000"
+          and set(wire[:-1]) == {b"00004"},
+          "--pulse Pumpe:500ms under Wine: on frames, then one off, by the relay's name",
+          f"exit {result.returncode}, wire {wire!r}, {text(result)[1]!r}")
+    line.close()
+
+    line = Line()
+    wine.link_com1(line)
+    port = free_port()
+    program = wine.start(TWIN, *config, "--port", "COM 1", "--relays", "3", "--hold", "--web", f"127.0.0.1:{port}")
+    ended = wait_for(lambda: any(d == b"00000" for _, d in frames_with_times(line)), 20)
+    frames = frames_with_times(line)
+    on = [at for at, d in frames if d == b"00004"]
+    off = [at for at, d in frames if d == b"00000"]
+    check(bool(ended) and on and off and off[0] - on[0] >= 0.9,
+          "max_on = 1s under Wine: relay 3 goes off by itself after a second", repr(frames[:3] + frames[-3:]))
+    if on and off:
+        figure(f"max_on = 1s under Wine: {off[0] - on[0]:.2f} s from the first on frame to the first off frame")
+    state = glob.glob(os.path.join(wine.prefix, "drive_c", "users", "*", "AppData", "Local", "relaiskarte",
+                                   "last-state.json"))
+    check(len(state) == 1, r"power_on = last: the state file is under %LOCALAPPDATA%\relaiskarte")
+
+    def ask(method, path, body):
+        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        c.request(method, path, body=json.dumps(body), headers={"Content-Type": "application/json"})
+        r = c.getresponse()
+        r.read()
+        c.close()
+        return r.status
+    start = time.monotonic()
+    latest = lambda: [d for _, d in frames_with_times(line, start)][-1:]
+    check(ask("PUT", "/api/relays/1", {"on": True}) == 200 and bool(wait_for(lambda: latest() == [b"00001"], 10)),
+          "the web API switches relay 1 on under Wine", repr(latest()))
+    switched = time.monotonic()
+    check(ask("PUT", "/api/relays/2", {"on": True}) == 200, "relay 2 on: accepted, to switch over")
+    wait_for(lambda: any(d == b"00002" for _, d in frames_with_times(line, switched)), 10)
+    after = frames_with_times(line, switched)
+    first_on = next((at for at, d in after if d == b"00002"), None)
+    first_off = next((at for at, d in after if d == b"00000"), None)
+    check(first_on is not None and first_off is not None and first_on - first_off >= 0.5
+          and all(d in (b"00001", b"00000", b"00002") for _, d in after),
+          "interlock switch-over under Wine: all off, 500 ms dead time on the wire, then relay 2",
+          repr(after[:12]))
+    if first_on and first_off:
+        figure(f"interlock dead time 500 ms under Wine: {(first_on - first_off) * 1000:.0f} ms "
+               "from the first all-off frame to relay 2's first on frame")
+    wine.server("-k")  # killed: the state file must already hold relay 2
+    line.close()
+
+    line = Line()
+    wine.link_com1(line)
+    program = wine.start(TWIN, *config, "--port", "COM 1", "--hold")
+    wait_for(lambda: frames_with_times(line), 20)
+    first = frames_with_times(line)[:1]
+    check(first and first[0][1] == b"00002", "power_on = last under Wine: a restart sends the last pattern first",
+          f"{first!r} {output_of(program)[-300:]!r}")
+    os.killpg(program.pid, signal.SIGINT)
+    wait_or_kill(program, 20)
+    line.close()
+
+
 def free_port():
     import socket
     with socket.socket() as s:
@@ -739,6 +822,7 @@ def main():
         hold_and_signals(wine)
         mqtt_under_wine(wine)
         web_under_wine(wine)
+        rules_under_wine(wine, scratch)
         window_on_the_wire(display, wine, shots)
         session_end(display, wine)
         if BENCH:
