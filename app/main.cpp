@@ -14,6 +14,7 @@
 #include "relay_service.h"
 #include "remote_ways.h"
 #include "remote_window_client.h"
+#include "schedule_listing.h"
 #include "window_loader.h"
 
 #include <QCoreApplication>
@@ -72,6 +73,8 @@ int runCommand(const Invocation& invocation) {
         return sendToWindow(invocation.windowRequest, err);
     case Invocation::Action::PulseOnce:
         return pulseOnce(invocation, err);
+    case Invocation::Action::SchedulePreview:
+        return listSchedules(invocation, out);
     case Invocation::Action::Window:
         break;
     }

@@ -9,6 +9,7 @@
 #include "last_state.h"
 #include "relay_window.h"
 #include "remote_ways.h"
+#include "schedule_start.h"
 #include "screen_reader_readiness.h"
 #include "shutdown_watcher.h"
 #include "window_remote.h"
@@ -52,6 +53,10 @@ extern "C" Q_DECL_EXPORT int relaiskarteRunWindow(int argc, char** argv,
             consoleErr() << line << Qt::endl;
         }
     }
+    // The schedules, whether or not the link runs: what they switch while
+    // it is stopped is what the next start sends, as for a click.
+    const auto schedules = runSchedules(
+        window.core(), invocation, [](const QString& line) { consoleErr() << line << Qt::endl; });
     offerWindowToScripts(window);
     // The broker's and the panel's lines go to standard error (the journal),
     // never into a box; the window runs on without what cannot work.

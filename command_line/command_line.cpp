@@ -4,6 +4,7 @@
 #include "mqtt_topics.h"
 #include "option_table.h"
 #include "relay_command.h"
+#include "schedule_reader.h"
 
 #include "relay_panel.h"
 #include "serial_control.h"
@@ -139,6 +140,17 @@ public:
             return *fault;
         }
         rules = std::get<RelayRules>(read);
+        return std::nullopt;
+    }
+    std::optional<QString> loadSchedules(const RelayRules& rules, Schedules& schedules) const {
+        if (path_.isEmpty()) {
+            return std::nullopt;
+        }
+        auto read = readSchedules(path_, rules);
+        if (auto* fault = std::get_if<QString>(&read)) {
+            return *fault;
+        }
+        schedules = std::get<Schedules>(read);
         return std::nullopt;
     }
 
@@ -325,6 +337,46 @@ Fault readPulse(const Arguments& args, Invocation& result) {
     return std::nullopt;
 }
 
+// --schedules pause|run: to the running window, alone.
+Invocation readSchedulesRequest(const Arguments& args, Invocation result) {
+    const QString given = args.given(QStringLiteral("schedules"));
+    if (args.parser().optionNames().size() > 1 ||
+        (given != QLatin1String("pause") && given != QLatin1String("run"))) {
+        return failure(QStringLiteral("--schedules steht allein, mit pause oder run."));
+    }
+    result.action = Invocation::Action::SendToWindow;
+    result.windowRequest = {WindowRequest::Kind::PauseSchedules,
+                            quint16(given == QLatin1String("pause") ? 1 : 0), 0, 0};
+    return result;
+}
+
+// --schedule-preview [--from DATE] [--days N]: alone, with --config at most.
+Invocation readPreview(const Arguments& args, Invocation result) {
+    const QStringList allowed{QStringLiteral("schedule-preview"), QStringLiteral("from"),
+                              QStringLiteral("days"), QStringLiteral("config")};
+    for (const QString& name : args.parser().optionNames()) {
+        if (!allowed.contains(name)) {
+            return failure(
+                QStringLiteral("--schedule-preview steht allein, nur mit --from, --days oder "
+                               "--config."));
+        }
+    }
+    result.previewFrom = args.isSet(QStringLiteral("from"))
+                             ? QDate::fromString(args.given(QStringLiteral("from")), Qt::ISODate)
+                             : QDate::currentDate();
+    bool ok = true;
+    if (args.isSet(QStringLiteral("days"))) {
+        result.previewDays = args.given(QStringLiteral("days")).toInt(&ok);
+    }
+    if (!result.previewFrom.isValid() || !ok || result.previewDays < 1 ||
+        result.previewDays > 366) {
+        return failure(QStringLiteral("--from ist ein Datum wie 2026-03-29, --days eine Zahl von "
+                                      "1 bis 366."));
+    }
+    result.action = Invocation::Action::SchedulePreview;
+    return result;
+}
+
 Fault readPattern(const Arguments& args, Invocation& result) {
     const QString relays = QStringLiteral("relays");
     const QString mask = QStringLiteral("mask");
@@ -411,6 +463,18 @@ Invocation parseCommandLine(const QStringList& arguments) {
     }
     if (const Fault fault = args.loadRules(result.rules)) {
         return failure(*fault);
+    }
+    if (const Fault fault = args.loadSchedules(result.rules, result.schedules)) {
+        return failure(*fault);
+    }
+    if (args.isSet(QStringLiteral("schedule-preview"))) {
+        return readPreview(args, result);
+    }
+    if (args.isSet(QStringLiteral("schedules"))) {
+        return readSchedulesRequest(args, result);
+    }
+    if (args.isSet(QStringLiteral("from")) || args.isSet(QStringLiteral("days"))) {
+        return failure(QStringLiteral("--from und --days gelten mit --schedule-preview."));
     }
     result.logChanges = args.isSet(QStringLiteral("log-changes"));
     if (const Fault fault = readWebPlaces(args, result)) {

@@ -5,6 +5,7 @@
 #include "option_table.h"
 #include "port_resolver.h"
 #include "relay_rules.h"
+#include "schedule_entry.h"
 #include "web_options.h"
 #include "window_request.h"
 
@@ -28,7 +29,8 @@ struct Invocation {
         SendToWindow, // --relays or --pulse without --port
         PulseOnce,    // --pulse with --port: on, wait, off, close
         ForgetMqtt,
-        WebStore, // --set-web-password, the tokens, --web-fingerprint
+        WebStore,        // --set-web-password, the tokens, --web-fingerprint
+        SchedulePreview, // --schedule-preview [--from DATE] [--days N]
         Error
     };
     Action action = Action::Window;
@@ -52,6 +54,10 @@ struct Invocation {
     web::StoreCommand webCommand;
     // The relays' names, lengths, limits and groups from the settings file.
     RelayRules rules;
+    // The schedules from the same file; --schedule-preview's first day and days.
+    Schedules schedules;
+    QDate previewFrom;
+    int previewDays = 7;
 };
 
 // Parses the program's arguments (the program name first). Needs a

@@ -45,6 +45,10 @@ const std::vector<OptionSpec> kTable{
          QStringLiteral("Ein Impuls: das Relais (Nummer oder Name) ein, nach DAUER (z. B. 500ms, "
                         "2s; sonst seine eigene Länge) wieder aus."),
          Group::Link),
+    text("schedules", "pause|run",
+         QStringLiteral("Pausiert die Zeitpläne des laufenden Fensters (pause) oder lässt sie "
+                        "wieder laufen (run)."),
+         Group::General),
     flag("hold", QStringLiteral("Sendet weiter alle 100 ms, bis SIGINT oder SIGTERM kommt."),
          Group::Link),
     text("mqtt", "URL",
@@ -105,6 +109,13 @@ const std::vector<OptionSpec> kTable{
          QStringLiteral("Das Fenster schreibt jede Änderung mit ihrer Quelle auf die "
                         "Standardfehlerausgabe (ohne Fenster immer)."),
          Group::General),
+    flag("schedule-preview",
+         QStringLiteral("Zeigt die kommenden Schaltungen der Zeitpläne mit Datum, Uhrzeit, "
+                        "UTC-Abstand und Grund."),
+         Group::General),
+    text("from", "DATUM", QStringLiteral("Erster Tag der Vorschau (2026-03-29; sonst heute)."),
+         Group::General),
+    text("days", "N", QStringLiteral("Tage der Vorschau (1 bis 366; sonst 7)."), Group::General),
     text("config", "DATEI",
          QStringLiteral("Einstellungsdatei (sonst liest das Fenster die des Benutzers)."),
          Group::General),

@@ -4,6 +4,7 @@
 #include "headless_relays.h"
 #include "last_state.h"
 #include "remote_ways.h"
+#include "schedule_start.h"
 #include "shutdown_watcher.h"
 
 #include <QCoreApplication>
@@ -72,6 +73,9 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     relays.watchRefusals(&listening, [&record](const Refusal& refusal, const ChangeSource& source) {
         record.refused(refusal, source);
     });
+    // The schedules, whether or not the link runs (their lines to the journal).
+    const auto schedules =
+        runSchedules(relays, invocation, [&err](const QString& line) { err << line << Qt::endl; });
     int code = kExitOk;
     QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
         err << message << Qt::endl;

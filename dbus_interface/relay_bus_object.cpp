@@ -6,6 +6,7 @@
 
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QJsonDocument>
 
 namespace relais {
 
@@ -91,8 +92,21 @@ void RelayBusObject::Stop() {
     run(RelayCommand::stop());
 }
 
+void RelayBusObject::PauseSchedules(bool paused) {
+    run(RelayCommand::pauseSchedules(paused));
+}
+
+QString RelayBusObject::Schedule() {
+    const ScheduleControl* schedules = relays_.schedules();
+    return QString::fromUtf8(QJsonDocument(schedules ? schedules->coming(7) : QJsonArray())
+                                 .toJson(QJsonDocument::Compact));
+}
+
 void RelayBusObject::announceChange(const RelayChange& change) {
     QVariantMap changed;
+    if (change.pausedChanged) {
+        changed.insert(QStringLiteral("SchedulesPaused"), change.state.schedulesPaused);
+    }
     if (change.flipped != 0) {
         changed.insert(QStringLiteral("Relays"), uint(change.state.pattern));
     }
@@ -102,7 +116,7 @@ void RelayBusObject::announceChange(const RelayChange& change) {
     if (change.portChanged) {
         changed.insert(QStringLiteral("Port"), change.state.port);
     }
-    if (!bus_.isConnected()) {
+    if (!bus_.isConnected() || changed.isEmpty()) {
         return;
     }
     QDBusMessage signal =

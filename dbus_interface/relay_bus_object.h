@@ -20,6 +20,7 @@ class RelayBusObject : public QObject, protected QDBusContext {
     Q_PROPERTY(uint Relays READ relays)
     Q_PROPERTY(bool Running READ running)
     Q_PROPERTY(QString Port READ port)
+    Q_PROPERTY(bool SchedulesPaused READ schedulesPaused)
 
 public:
     // Lives as long as `owner`, which must outlive nothing the relays do.
@@ -33,6 +34,7 @@ public:
     uint relays() const { return relays_.relays(); }
     bool running() const { return relays_.isRunning(); }
     QString port() const { return relays_.portInUse(); }
+    bool schedulesPaused() const { return relays_.state().schedulesPaused; }
 
 public slots:
     void SetRelay(uint relay, bool on);
@@ -41,6 +43,10 @@ public slots:
     uint Pulse(uint relay, uint ms);
     void Start(const QString& port);
     void Stop();
+    // Pauses all schedules (false: they run again); Error.Busy without any.
+    void PauseSchedules(bool paused);
+    // The coming week's switching times as JSON, as GET /api/schedule.
+    QString Schedule();
 
 private:
     void announceChange(const RelayChange& change);

@@ -13,12 +13,16 @@ RemoteResult askRunningWindow(const WindowRequest& request, QString& error) {
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(bus::kService).value()) {
         return RemoteResult::NoWindow;
     }
-    const bool pulse = request.kind == WindowRequest::Kind::Pulse;
-    QDBusMessage call = QDBusMessage::createMethodCall(bus::kService, bus::kPath, bus::kInterface,
-                                                       pulse ? QStringLiteral("Pulse")
-                                                             : QStringLiteral("SetRelays"));
-    if (pulse) {
+    using Kind = WindowRequest::Kind;
+    const QString method = request.kind == Kind::Pulse            ? QStringLiteral("Pulse")
+                           : request.kind == Kind::PauseSchedules ? QStringLiteral("PauseSchedules")
+                                                                  : QStringLiteral("SetRelays");
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(bus::kService, bus::kPath, bus::kInterface, method);
+    if (request.kind == Kind::Pulse) {
         call << uint(request.relay) << uint(request.ms);
+    } else if (request.kind == Kind::PauseSchedules) {
+        call << (request.mask != 0);
     } else {
         call << uint(request.mask);
     }

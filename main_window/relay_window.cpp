@@ -193,7 +193,8 @@ void RelayWindow::wireEvents() {
 void RelayWindow::scheduleAnnouncement(const RelayChange& change) {
     using Kind = ChangeSource::Kind;
     const Kind cause = change.source.kind;
-    if ((cause == Kind::PulseEnd || cause == Kind::MaxOn || cause == Kind::Interlock) &&
+    if ((cause == Kind::PulseEnd || cause == Kind::MaxOn || cause == Kind::Interlock ||
+         cause == Kind::Schedule) &&
         change.flipped != 0 && QApplication::activeModalWidget() == nullptr) {
         // A rule switched it: said with its cause, "Relais 3 (Pumpe) ausgeschaltet: Höchstdauer
         // erreicht".

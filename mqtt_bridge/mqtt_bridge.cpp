@@ -199,6 +199,11 @@ void Bridge::connectedNow(int rc) {
         identity.names[k - 1] = relays_.rules().relays[k - 1].name;
         identity.pulseMs[k - 1] = relays_.rules().relays[k - 1].pulseMs;
     }
+    if (const ScheduleControl* schedules = relays_.schedules()) {
+        identity.schedules = true;
+        identity.scheduledRelays = schedules->scheduledRelays();
+        untoldSchedules_ = true;
+    }
     for (const Message& config : discoveryMessages(identity)) {
         publish(config);
     }
@@ -266,6 +271,9 @@ void Bridge::received(const QString& topic, const QByteArray& payload, bool reta
         break;
     case Command::Kind::Stop:
         break;
+    case Command::Kind::Schedules:
+        made = RelayCommand::pauseSchedules(!command.on);
+        break;
     case Command::Kind::Start:
         made = RelayCommand::start(command.port, true);
         break;
@@ -309,6 +317,7 @@ void Bridge::schedulePublish(const RelayChange& change) {
     state_ = change.state;
     untoldRelays_ |= change.flipped;
     untoldLink_ = untoldLink_ || change.linkChanged;
+    untoldSchedules_ = untoldSchedules_ || (change.scheduleChanged && relays_.schedules());
     // Many changes in one go (a pattern, a flood of commands) are told once.
     if (!publishPending_) {
         publishPending_ = true;
@@ -335,6 +344,13 @@ void Bridge::publishChanges() {
     untoldRelays_ = failed;
     if (untoldLink_) {
         untoldLink_ = publish(messages[kRelayCount + 1]) < 0;
+    }
+    if (untoldSchedules_) {
+        untoldSchedules_ = false;
+        for (const Message& m :
+             scheduleMessages(options_.name, state_.schedulesPaused, state_.nextSwitch)) {
+            untoldSchedules_ = publish(m) < 0 || untoldSchedules_;
+        }
     }
 }
 

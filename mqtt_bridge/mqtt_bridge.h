@@ -93,6 +93,7 @@ private:
     RelayState state_;
     quint16 untoldRelays_ = 0xFFFF;
     bool untoldLink_ = true;
+    bool untoldSchedules_ = false;
     // Ignored commands are told, but not more than a few a second.
     QElapsedTimer ignoreWindow_;
     int ignoredInWindow_ = 0;

@@ -2,10 +2,12 @@
 
 #include "durations.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTimeZone>
 
 namespace relais::mqtt {
 
@@ -37,7 +39,23 @@ QString linkErrorTopic(const QString& name) {
 QStringList commandFilters(const QString& name) {
     const QString base = baseTopic(name);
     return {base + QStringLiteral("relay/+/set"), base + QStringLiteral("relay/+/pulse"),
-            base + QStringLiteral("relays/set"), base + QStringLiteral("link/set")};
+            base + QStringLiteral("relays/set"), base + QStringLiteral("link/set"),
+            base + QStringLiteral("schedules/set")};
+}
+
+QList<Message> scheduleMessages(const QString& name, bool paused,
+                                const std::array<qint64, 16>& nextSwitch) {
+    const QString base = baseTopic(name);
+    QList<Message> messages{{base + QStringLiteral("schedules"), onOff(!paused)}};
+    for (int k = 1; k <= kRelays; ++k) {
+        const qint64 at = nextSwitch[k - 1];
+        messages.append({base + QStringLiteral("relay/%1/next").arg(k),
+                         at == 0 ? QByteArrayLiteral("None")
+                                 : QDateTime::fromMSecsSinceEpoch(at, QTimeZone::utc())
+                                       .toString(Qt::ISODate)
+                                       .toUtf8()});
+    }
+    return messages;
 }
 
 QList<Message> stateMessages(const QString& name, quint16 relays, bool running) {
@@ -59,6 +77,46 @@ QString linkConfigTopic(const Identity& id) {
 QString formerLinkConfigTopic(const Identity& id) {
     return QStringLiteral("%1/binary_sensor/relaiskarte_%2/link/config")
         .arg(id.discoveryPrefix, id.name);
+}
+
+// "Zeitpläne", a switch; a timestamp sensor per scheduled relay. Empty
+// configs where there is nothing: Home Assistant drops what was there.
+template <typename Common>
+void appendScheduleConfigs(QList<Message>& messages, const Identity& id, const QString& node,
+                           const Common& common) {
+    const QString base = baseTopic(id.name);
+    messages.append(
+        {QStringLiteral("%1/switch/%2/schedules/config").arg(id.discoveryPrefix, node),
+         !id.schedules
+             ? QByteArray()
+             : common({
+                   {QStringLiteral("name"), QStringLiteral("Zeitpläne")},
+                   {QStringLiteral("unique_id"), node + QStringLiteral("_schedules")},
+                   {QStringLiteral("state_topic"), base + QStringLiteral("schedules")},
+                   {QStringLiteral("command_topic"), base + QStringLiteral("schedules/set")},
+                   {QStringLiteral("payload_on"), QStringLiteral("ON")},
+                   {QStringLiteral("payload_off"), QStringLiteral("OFF")},
+                   {QStringLiteral("entity_category"), QStringLiteral("config")},
+               })});
+    for (int k = 1; k <= kRelays; ++k) {
+        const QString name =
+            id.names[k - 1].isEmpty() ? QStringLiteral("Relais %1").arg(k) : id.names[k - 1];
+        const bool scheduled = id.schedules && (id.scheduledRelays & (1u << (k - 1)));
+        messages.append(
+            {QStringLiteral("%1/sensor/%2/relay%3_next/config")
+                 .arg(id.discoveryPrefix, node)
+                 .arg(k),
+             !scheduled
+                 ? QByteArray()
+                 : common({
+                       {QStringLiteral("name"), QStringLiteral("%1 nächste Schaltung").arg(name)},
+                       {QStringLiteral("unique_id"),
+                        QStringLiteral("%1_relay%2_next").arg(node).arg(k)},
+                       {QStringLiteral("state_topic"),
+                        base + QStringLiteral("relay/%1/next").arg(k)},
+                       {QStringLiteral("device_class"), QStringLiteral("timestamp")},
+                   })});
+    }
 }
 
 QList<Message> discoveryMessages(const Identity& id) {
@@ -143,6 +201,7 @@ QList<Message> discoveryMessages(const Identity& id) {
                          {QStringLiteral("state_off"), QStringLiteral("stopped")},
                          {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
                      })});
+    appendScheduleConfigs(messages, id, node, common);
     // The link was a read-only sensor before it became a switch: an empty
     // retained config makes Home Assistant drop that old entity.
     messages.append({formerLinkConfigTopic(id), QByteArray()});
@@ -209,6 +268,15 @@ Command parseCommand(const QString& name, const QString& topic, const QByteArray
         }
         c.kind = Command::Kind::SetRelays;
         c.mask = quint16(mask);
+        return c;
+    }
+    if (what == QLatin1String("schedules")) {
+        const QString upper = text.toUpper();
+        if (upper != QLatin1String("ON") && upper != QLatin1String("OFF")) {
+            return invalid(QStringLiteral("erwartet ON (laufen) oder OFF (pausiert)"));
+        }
+        c.kind = Command::Kind::Schedules;
+        c.on = upper == QLatin1String("ON");
         return c;
     }
     if (what == QLatin1String("link")) {

@@ -19,6 +19,10 @@ struct Identity {
     // Each relay's name (empty: "Relais k") and pulse length (0: no button).
     std::array<QString, 16> names{};
     std::array<qint64, 16> pulseMs{};
+    // Schedules: a switch to pause them, and each scheduled relay's next
+    // switching time as a timestamp sensor.
+    bool schedules = false;
+    quint16 scheduledRelays = 0;
 };
 
 // The topics of one device, under "relaiskarte/<name>/".
@@ -37,6 +41,10 @@ struct Message {
 
 // The retained states of the relays and the link.
 QList<Message> stateMessages(const QString& name, quint16 relays, bool running);
+// The schedules' state: "ON" while they run, "OFF" paused; each relay's
+// next switching time (ISO 8601, or "None").
+QList<Message> scheduleMessages(const QString& name, bool paused,
+                                const std::array<qint64, 16>& nextSwitch);
 // Home Assistant's discovery configs: sixteen relay switches and the link's
 // switch, under the identity's prefix (none without one).
 QList<Message> discoveryMessages(const Identity& identity);
@@ -49,7 +57,7 @@ std::optional<QString> checkDiscoveryPrefix(const QString& prefix);
 
 // A command as received; `error` says why one is ignored.
 struct Command {
-    enum class Kind { SetRelay, ToggleRelay, SetRelays, Pulse, Start, Stop, Invalid };
+    enum class Kind { SetRelay, ToggleRelay, SetRelays, Pulse, Start, Stop, Schedules, Invalid };
     Kind kind = Kind::Invalid;
     int relay = 0;
     bool on = false;

@@ -16,6 +16,11 @@ QStringList ChangeRecord::linesFor(const RelayChange& change, const RelayRules& 
                          why;
         }
     }
+    if (change.pausedChanged) {
+        lines << (change.state.schedulesPaused ? QStringLiteral("Zeitpläne pausiert")
+                                               : QStringLiteral("Zeitpläne laufen wieder")) +
+                     why;
+    }
     if (change.linkChanged || change.portChanged) {
         lines << (change.state.running
                       ? QStringLiteral("Verbindung läuft auf %1").arg(change.state.port)

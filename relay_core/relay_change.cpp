@@ -26,6 +26,8 @@ QString ChangeSource::text() const {
         return QStringLiteral("Verriegelung");
     case Kind::StartUp:
         return QStringLiteral("Startzustand");
+    case Kind::Schedule:
+        return QStringLiteral("Zeitplan %1").arg(detail);
     case Kind::Line:
         break;
     }

@@ -18,6 +18,11 @@ struct RelayState {
     // When each relay goes off by itself, in UTC milliseconds since 1970;
     // 0 where it does not.
     std::array<qint64, kRelayCount> offAt{};
+    // The schedules: paused; each relay's next switching time and until
+    // when it is held by hand (UTC milliseconds; 0 for none).
+    bool schedulesPaused = false;
+    std::array<qint64, kRelayCount> nextSwitch{};
+    std::array<qint64, kRelayCount> heldUntil{};
 };
 
 // What made a change: a way in, and where there is one, who within it.
@@ -34,10 +39,11 @@ struct ChangeSource {
         PulseEnd,
         MaxOn,
         Interlock,
-        StartUp
+        StartUp,
+        Schedule
     };
     Kind kind = Kind::Line;
-    QString detail; // the MQTT topic; the web session's or token's owner
+    QString detail; // the MQTT topic; the web session's or token's owner; the schedule
 
     // In the words of a record: "Fenster (Maus)", "MQTT relais/3/set", ...
     QString text() const;
@@ -51,6 +57,8 @@ struct RelayChange {
     bool linkChanged = false;
     bool portChanged = false;
     bool offAtChanged = false;
+    bool scheduleChanged = false; // paused, a next switching time, a hand's hold
+    bool pausedChanged = false;
     ChangeSource source;
 };
 

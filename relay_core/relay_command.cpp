@@ -118,6 +118,8 @@ std::optional<Refusal> carryOutNow(RelayOperations& relays, const RelayCommand& 
     case RelayCommand::Kind::Stop:
         relays.stop();
         break;
+    case RelayCommand::Kind::PauseSchedules:
+        return relays.pauseSchedules(command.on());
     }
     return std::nullopt;
 }

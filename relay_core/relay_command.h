@@ -18,7 +18,7 @@ namespace relais {
 // values: a relay 1 to 16, a pattern 0 to 65535, a port as named.
 class RelayCommand {
 public:
-    enum class Kind { SetRelay, ToggleRelay, SetAll, Pulse, Start, Stop };
+    enum class Kind { SetRelay, ToggleRelay, SetAll, Pulse, Start, Stop, PauseSchedules };
     // A pulse's bounds: two frames at least, so that one carries the "on".
     static constexpr qint64 kShortestPulseMs = 2 * kTickInterval;
     static constexpr qint64 kLongestPulseMs = 7LL * 24 * 3600 * 1000;
@@ -35,6 +35,12 @@ public:
     static Made start(const QString& port, bool fromNetwork);
     static Made startOnNumber(qint64 number, bool fromNetwork);
     static RelayCommand stop() { return RelayCommand(Kind::Stop); }
+    // Pauses every schedule (`on` false: they run again).
+    static RelayCommand pauseSchedules(bool paused) {
+        RelayCommand command(Kind::PauseSchedules);
+        command.on_ = paused;
+        return command;
+    }
 
     Kind kind() const { return kind_; }
     int relay() const { return relay_; }

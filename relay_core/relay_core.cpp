@@ -43,12 +43,32 @@ void RelayCore::tellChange() {
         change.state.offAt[relay - 1] = end ? *end + toWall : 0;
     }
     change.offAtChanged = change.state.offAt != told_.offAt;
-    if (change.flipped == 0 && !change.linkChanged && !change.portChanged && !change.offAtChanged) {
+    if (schedules_ != nullptr) {
+        change.state.schedulesPaused = schedules_->paused();
+        for (int relay = 1; relay <= kRelayCount; ++relay) {
+            change.state.nextSwitch[relay - 1] = schedules_->nextSwitch(relay);
+            change.state.heldUntil[relay - 1] = schedules_->heldUntil(relay);
+        }
+    }
+    change.pausedChanged = change.state.schedulesPaused != told_.schedulesPaused;
+    change.scheduleChanged = change.pausedChanged || change.state.nextSwitch != told_.nextSwitch ||
+                             change.state.heldUntil != told_.heldUntil;
+    if (change.flipped == 0 && !change.linkChanged && !change.portChanged && !change.offAtChanged &&
+        !change.scheduleChanged) {
         return; // a colour came back to what it was
     }
     told_ = change.state;
     wakeForNextDeadline();
     emit stateChanged(change);
+}
+
+std::optional<Refusal> RelayCore::pauseSchedules(bool paused) {
+    if (schedules_ == nullptr) {
+        return RelayOperations::pauseSchedules(paused);
+    }
+    schedules_->setPaused(paused);
+    gate_.changed();
+    return std::nullopt;
 }
 
 std::optional<Refusal> RelayCore::switchTo(quint16 wanted, int single, qint64 pulseMs) {

@@ -79,6 +79,12 @@ public:
         connect(this, &RelayCore::stateChanged, context, std::move(changed));
     }
     void asOneChange(const std::function<void()>& work, const ChangeSource& source) override;
+    ScheduleControl* schedules() const override { return schedules_; }
+    void setSchedules(ScheduleControl* schedules) { schedules_ = schedules; }
+    std::optional<Refusal> pauseSchedules(bool paused) override;
+    void scheduleMoved() override {
+        asOneChange([this] { gate_.changed(); }, {ChangeSource::Kind::Schedule, {}});
+    }
 
     // What the controls do, each run for one event.
     void relayClicked(int relay) { panel_->toggleRelay(relay); }
@@ -125,6 +131,7 @@ private:
     ChangeGate gate_{[this] { tellChange(); }};
     ChangeSource acting_; // the maker of the change underway: the line outside any command
     RelayState told_;
+    ScheduleControl* schedules_ = nullptr;
     QtSerialControl serial_;
     SteadyClock steadyClock_{this};
     CoreClock* clock_ = &steadyClock_;

@@ -4,6 +4,7 @@
 #include "refusal.h"
 #include "relay_change.h"
 #include "relay_rules.h"
+#include "schedule_control.h"
 
 #include <QObject>
 #include <QString>
@@ -50,6 +51,16 @@ public:
         Q_UNUSED(context);
         Q_UNUSED(refused);
     }
+    // The schedules, where there are any.
+    virtual ScheduleControl* schedules() const { return nullptr; }
+    virtual std::optional<Refusal> pauseSchedules(bool paused) {
+        Q_UNUSED(paused);
+        return Refusal{
+            Refusal::Kind::Conflict, QStringLiteral("Keine Zeitpläne eingestellt."), {}, 0, {}};
+    }
+    // The schedules' plan moved on (a switching time passed, a relay held
+    // by hand): the watchers hear of the next times.
+    virtual void scheduleMoved() {}
     // The state as the watchers were last told it.
     virtual RelayState state() const = 0;
     // `changed` runs after every change of a relay or the link, whatever

@@ -267,6 +267,89 @@ private slots:
         QCOMPARE(second->exitCode(), 0);
     }
 
+    // --schedule-preview: each coming switching time with its date, local
+    // time, UTC offset, relay and why, across the spring night; faults in
+    // an entry refused with the file and line.
+    void schedulePreview_data() {
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");
+        const QStringList spring{"--from", "2026-03-29", "--days", "1"};
+        QTest::newRow("a time in the gap")
+            << QByteArray("at = 02:30\naction = on\n") << spring << 0
+            << "So. 29.03.2026 03:30 +02:00  Relais 5 (Garten) an  Licht (Zeile 4; 02:30 gibt es "
+               "am 29.03.2026 nicht, also 03:30)";
+        QTest::newRow("a window cut short")
+            << QByteArray("window = 01:00-05:00\n") << spring << 0
+            << "Warnung: Höchstdauer 1 h beendet das Fenster schon um 03:00";
+        QTest::newRow("an unknown day") << QByteArray("days = Mo-Fx\nat = 02:30\naction = on\n")
+                                        << spring << 2 << "Zeile 7: unbekannte Tage »Mo-Fx«";
+        QTest::newRow("a bad first day")
+            << QByteArray("at = 02:30\naction = on\n") << QStringList{"--from", "29.03.2026"} << 2
+            << "--from ist ein Datum wie 2026-03-29";
+    }
+    void schedulePreview() {
+        QFETCH(QByteArray, entry);
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QTemporaryDir dir;
+        const QString settings =
+            settingsFile(dir, "[relay.5]\nname = Garten\nmax_on = 1h\n[schedule.Licht]\n"
+                              "relays = Garten\nzone = Europe/Berlin\n" +
+                                  entry);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Berlin"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(RELAISKARTE),
+                QStringList{"--config", settings, "--schedule-preview"} + args);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), exitCode);
+        const QString shown =
+            QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+        QVERIFY2(shown.contains(said), qPrintable(shown));
+    }
+
+    // The service runs the schedules on the wire: a window covering now is
+    // applied at the start, as caught up; an event a few seconds ahead
+    // switches on time; each change is a line with its schedule.
+    void schedulesOnTheWire() {
+        Pty pty;
+        QTemporaryDir dir;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto hhmmss = [](const QDateTime& t) {
+            return t.toString(QStringLiteral("HH:mm:ss")).toUtf8();
+        };
+        // (Seconds after now: a window from an hour before to an hour after
+        // would wrap at midnight, which is fine, but its edges must differ.)
+        const QByteArray text =
+            "[schedule.Jetzt]\nrelays = 1\nzone = UTC\nwindow = " + hhmmss(now.addSecs(-3600)) +
+            "-" + hhmmss(now.addSecs(3600)) +
+            "\n[schedule.Gleich]\nrelays = 2\nzone = UTC\nat = " + hhmmss(now.addSecs(5)) +
+            "\naction = on\n";
+        const QString settings = settingsFile(dir, text);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("STATE_DIRECTORY"), dir.filePath(QStringLiteral("state")));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(RELAISKARTE),
+                QStringList{"--config", settings, "--port", pty.path(), "--hold", "--mask", "0"});
+        QByteArray wire;
+        // The first frames: the window applied; then, within seconds, the event.
+        for (int i = 0; i < 100 && !wire.endsWith("00003"); ++i) {
+            wire += pty.readExactly(5, 1000);
+        }
+        p.terminate();
+        QVERIFY(p.waitForFinished(5000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(wire.endsWith("00003") && !wire.contains("00002"), wire.right(60).constData());
+        QVERIFY2(err.contains(QStringLiteral("Relais 1 an (Zeitplan Jetzt, nachgeholt, fällig ")),
+                 qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("Relais 2 an (Zeitplan Gleich)")), qPrintable(err));
+    }
+
     // The same over D-Bus, a local caller: InvalidArgs, Error.Busy, or the
     // port's own error name.
     void contractOverDBus_data() {
@@ -362,6 +445,9 @@ private slots:
         QCOMPARE(busProperty(client, "Port").toString(), pty.path());
         QCOMPARE(window.findChild<GraphicalButton*>("Command19")->backColor(), kRed);
         QCOMPARE(call(client, "SetRelays", {0x8001u}).type(), QDBusMessage::ReplyMessage);
+        // (The running link's own ticks, while the calls were served, sent
+        // the pattern before: those frames are not this test's.)
+        pty.readAvailable();
         window.tick();
         QCOMPARE(pty.readExactly(5), QByteArray("32769"));
         QTRY_VERIFY(changes_.contains(QVariantMap({{"Running", true}, {"Port", pty.path()}})));

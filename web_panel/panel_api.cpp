@@ -52,6 +52,13 @@ QByteArray compact(const QJsonDocument& document) {
     return document.toJson(QJsonDocument::Compact);
 }
 
+// UTC milliseconds as ISO 8601, or null for none.
+QJsonValue instant(qint64 utcMs) {
+    return utcMs == 0 ? QJsonValue()
+                      : QJsonValue(QDateTime::fromMSecsSinceEpoch(utcMs, QTimeZone::utc())
+                                       .toString(Qt::ISODateWithMs));
+}
+
 } // namespace
 
 ApiReply apiError(int status, const QString& text, const QString& detail) {
@@ -71,16 +78,17 @@ QByteArray PanelApi::stateJson(const RelayState& state) const {
     QJsonArray names;
     QJsonArray pulses;
     QJsonArray offAt;
+    QJsonArray nextSwitch;
+    QJsonArray heldUntil;
     for (int relay = 1; relay <= kRelayCount; ++relay) {
+        nextSwitch.append(instant(state.nextSwitch[relay - 1]));
+        heldUntil.append(instant(state.heldUntil[relay - 1]));
         relays.append(bool(mask & (1u << (relay - 1))));
         const QString& name = relays_.rules().relays[relay - 1].name;
         names.append(name.isEmpty() ? QJsonValue() : QJsonValue(name));
         const qint64 pulse = relays_.rules().relays[relay - 1].pulseMs;
         pulses.append(pulse > 0 ? QJsonValue(double(pulse)) : QJsonValue());
-        const qint64 end = state.offAt[relay - 1];
-        offAt.append(end == 0 ? QJsonValue()
-                              : QJsonValue(QDateTime::fromMSecsSinceEpoch(end, QTimeZone::utc())
-                                               .toString(Qt::ISODateWithMs)));
+        offAt.append(instant(state.offAt[relay - 1]));
     }
     QJsonValue port = QJsonValue::Null;
     if (state.running) {
@@ -103,6 +111,10 @@ QByteArray PanelApi::stateJson(const RelayState& state) const {
         {QStringLiteral("names"), names},
         {QStringLiteral("pulses"), pulses},
         {QStringLiteral("off_at"), offAt},
+        {QStringLiteral("schedules_paused"),
+         relays_.schedules() != nullptr ? QJsonValue(state.schedulesPaused) : QJsonValue()},
+        {QStringLiteral("next_switch"), nextSwitch},
+        {QStringLiteral("held_until"), heldUntil},
     }));
 }
 
@@ -141,6 +153,12 @@ void PanelApi::record(const RelayChange& change) {
                       {QStringLiteral("source"), source}});
         }
     }
+    if (change.pausedChanged) {
+        addToLog(
+            {{QStringLiteral("schedules"),
+              change.state.schedulesPaused ? QStringLiteral("paused") : QStringLiteral("running")},
+             {QStringLiteral("source"), source}});
+    }
     if (change.linkChanged) {
         addToLog({{QStringLiteral("link"),
                    change.state.running ? QStringLiteral("running") : QStringLiteral("stopped")},
@@ -178,6 +196,19 @@ const std::vector<PanelApi::Route>& PanelApi::routes() {
                  compact(QJsonDocument(QJsonObject{{QStringLiteral("entries"), entries}})),
                  {}};
          }},
+        {"GET", QStringLiteral("/api/schedule"),
+         [](PanelApi& api, int, auto&) {
+             const ScheduleControl* schedules = api.relays_.schedules();
+             return ApiReply{200,
+                             compact(QJsonDocument(QJsonObject{
+                                 {QStringLiteral("paused"),
+                                  schedules ? QJsonValue(schedules->paused()) : QJsonValue()},
+                                 {QStringLiteral("entries"),
+                                  schedules ? schedules->coming(kScheduleDays) : QJsonArray()}})),
+                             {}};
+         }},
+        {"PUT", QStringLiteral("/api/schedules"),
+         [](PanelApi& api, int, auto& request) { return api.pauseSchedules(request); }},
         {"GET", QStringLiteral("/api/ports"),
          [](PanelApi& api, int, auto&) {
              return ApiReply{200, portsJson(api.ports_()), {}};
@@ -236,6 +267,16 @@ ApiReply PanelApi::handle(const ApiRequest& request) {
     ApiReply reply = apiError(405, QStringLiteral("Diese Methode gilt hier nicht."));
     reply.allow = allow;
     return reply;
+}
+
+ApiReply PanelApi::pauseSchedules(const ApiRequest& request) {
+    const auto object = objectFrom(request.body);
+    const QJsonValue paused = object ? object->value(QStringLiteral("paused")) : QJsonValue();
+    if (!paused.isBool()) {
+        return apiError(400, QStringLiteral("Erwartet wird {\"paused\": true} oder "
+                                            "{\"paused\": false}."));
+    }
+    return run(RelayCommand::pauseSchedules(paused.toBool()), request.caller);
 }
 
 ApiReply PanelApi::setRelay(int relay, const ApiRequest& request) {

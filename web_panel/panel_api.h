@@ -57,6 +57,7 @@ public:
     void record(const RelayChange& change);
     void record(const Refusal& refusal, const ChangeSource& source);
     static constexpr int kLogEntries = 200;
+    static constexpr int kScheduleDays = 7; // GET /api/schedule: the coming week
     // [{"name":"COM 1","device":...,"present":...}, ...] for the devices
     // behind COM 1 to COM 8.
     static QByteArray portsJson(const QStringList& devices);
@@ -67,6 +68,7 @@ private:
     ApiReply setRelay(int relay, const ApiRequest& request);
     ApiReply setMask(const ApiRequest& request);
     ApiReply pulse(int relay, const ApiRequest& request);
+    ApiReply pauseSchedules(const ApiRequest& request);
     ApiReply startLink(const ApiRequest& request);
     ApiReply state() const;
 

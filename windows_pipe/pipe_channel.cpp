@@ -23,6 +23,12 @@ QByteArray answerRequest(const QByteArray& line, RelayOperations& relays) {
             systemPorts, {ChangeSource::Kind::Pipe, {}});
         return refusal ? "error " + refusal->text.toUtf8() + '\n' : QByteArray("ok\n");
     }
+    if (words.size() == 2 && words[0] == "schedules" &&
+        (words[1] == "pause" || words[1] == "run")) {
+        const auto refusal = carryOut(relays, RelayCommand::pauseSchedules(words[1] == "pause"),
+                                      systemPorts, {ChangeSource::Kind::Pipe, {}});
+        return refusal ? "error " + refusal->text.toUtf8() + '\n' : QByteArray("ok\n");
+    }
     if (words.size() != 2 || words[0] != "relays") {
         return "error Unbekannte Anfrage\n";
     }
@@ -80,10 +86,18 @@ SendResult askRunningWindow(const WindowRequest& request, QString& error) {
     if (!socket.waitForConnected(kPatienceMs)) {
         return SendResult::NoWindow;
     }
-    socket.write(request.kind == WindowRequest::Kind::Pulse
-                     ? "pulse " + QByteArray::number(request.relay) + ' ' +
-                           QByteArray::number(request.ms) + '\n'
-                     : "relays " + QByteArray::number(request.mask) + '\n');
+    switch (request.kind) {
+    case WindowRequest::Kind::Pulse:
+        socket.write("pulse " + QByteArray::number(request.relay) + ' ' +
+                     QByteArray::number(request.ms) + '\n');
+        break;
+    case WindowRequest::Kind::PauseSchedules:
+        socket.write(request.mask != 0 ? "schedules pause\n" : "schedules run\n");
+        break;
+    case WindowRequest::Kind::Relays:
+        socket.write("relays " + QByteArray::number(request.mask) + '\n');
+        break;
+    }
     QByteArray answer;
     while (!answer.contains('\n') && socket.waitForReadyRead(kPatienceMs)) {
         answer += socket.readAll();

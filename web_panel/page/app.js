@@ -50,6 +50,7 @@
     }
     $('start-stop').addEventListener('click', startStop);
     $('logout').addEventListener('click', logout);
+    $('pause-schedules').addEventListener('click', pauseSchedules);
     $('login').addEventListener('submit', login);
   }
 
@@ -62,6 +63,10 @@
     const end = state.off_at && state.off_at[i] ? Date.parse(state.off_at[i]) : NaN;
     if (!Number.isNaN(end)) {
       parts.push('noch ' + Math.max(0, Math.ceil((end - Date.now()) / 1000)) + ' s');
+    }
+    const held = state.held_until && state.held_until[i] ? new Date(state.held_until[i]) : null;
+    if (held) {
+      parts.push('von Hand bis ' + held.toLocaleTimeString('de-DE', { hour: '2-digit', minute: '2-digit' }));
     }
     return parts;
   }
@@ -111,6 +116,41 @@
     });
   }
 
+  // The coming switching times, from the plan the program switches by.
+  async function showSchedule() {
+    const box = $('schedules');
+    box.hidden = state.schedules_paused === null || state.schedules_paused === undefined;
+    if (box.hidden) {
+      return;
+    }
+    const pause = $('pause-schedules');
+    pause.setAttribute('aria-pressed', state.schedules_paused ? 'true' : 'false');
+    const answer = await request('GET', '/api/schedule');
+    if (!answer.ok || !answer.json || !Array.isArray(answer.json.entries)) {
+      return;
+    }
+    const list = $('schedule');
+    list.textContent = '';
+    answer.json.entries.slice(0, 12).forEach((entry) => {
+      const item = document.createElement('li');
+      const when = new Date(entry.at_ms).toLocaleString('de-DE', {
+        weekday: 'short', day: '2-digit', month: '2-digit', hour: '2-digit', minute: '2-digit' });
+      const relay = entry.relay ? 'Relais-' + entry.relay + (entry.name ? ' (' + entry.name + ')' : '') + ' ' : '';
+      item.textContent = when + ' ' + relay + entry.action + ' – ' + entry.schedule +
+        (entry.warnings.length ? ' (' + entry.warnings.join('; ') + ')' : '');
+      list.appendChild(item);
+    });
+  }
+
+  async function pauseSchedules() {
+    $('problem').textContent = '';
+    try {
+      shown(await request('PUT', '/api/schedules', { paused: !state.schedules_paused }));
+    } catch (e) {
+      offline();
+    }
+  }
+
   async function pulseRelay(n) {
     $('problem').textContent = '';
     try {
@@ -125,6 +165,7 @@
     state = next;
     showCaptions();
     showLog().catch(() => null);
+    showSchedule().catch(() => null);
     const changes = [];
     next.relays.forEach((on, i) => {
       const button = buttons[i];
