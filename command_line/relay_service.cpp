@@ -55,6 +55,10 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     }
     relays.tick(); // the first frame at once, then every 100 ms
 
+    // The schedules, whether or not the link runs (their lines to the
+    // journal); before the ways in, which then see them from the start.
+    const auto schedules =
+        runSchedules(relays, invocation, [&err](const QString& line) { err << line << Qt::endl; });
     // A broker that can never work, or a panel that cannot listen: the
     // line has said why; the service ends rather than run half-deaf.
     std::vector<std::unique_ptr<RemoteAccess>> ways;
@@ -73,9 +77,6 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
     relays.watchRefusals(&listening, [&record](const Refusal& refusal, const ChangeSource& source) {
         record.refused(refusal, source);
     });
-    // The schedules, whether or not the link runs (their lines to the journal).
-    const auto schedules =
-        runSchedules(relays, invocation, [&err](const QString& line) { err << line << Qt::endl; });
     int code = kExitOk;
     QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
         err << message << Qt::endl;

@@ -191,6 +191,36 @@ unit.wait_frame("00004", "relay/3/pulse: on")
 unit.wait_frame("00000", "relay/3/pulse: off again after 500 ms")
 print("ok: relay/3/pulse switches on and, after its length, off on the wire")
 
+# 1b. Schedules: the "Zeitpläne" switch and a scheduled relay's next time
+#     for Home Assistant; paused from the broker, recorded with its topic.
+with open(f"{session.work}/beet.conf", "w") as f:
+    f.write("[relay.6]\nname = Beet\n[schedule.Giessen]\nrelays = Beet\nzone = UTC\nwindow = 03:00-03:10\n")
+beet_unit = Unit()
+beet = Program("--config", f"{session.work}/beet.conf", "--port", beet_unit.device, "--hold", "--mask", "0",
+               "--mqtt", url, "--mqtt-name", "beet", env={"STATE_DIRECTORY": f"{work}/beet-state"})
+online(broker, "beet")
+found = broker.sub("homeassistant/+/relaiskarte_beet/+/config", count=19)
+pause = json.loads(found.get("homeassistant/switch/relaiskarte_beet/schedules/config", "{}"))
+sensor = json.loads(found.get("homeassistant/sensor/relaiskarte_beet/relay6_next/config", "{}"))
+if pause.get("name") != "Zeitpläne" or sensor.get("device_class") != "timestamp" \
+        or sensor.get("name") != "Beet nächste Schaltung" or len(found) != 19:
+    fail(f"discovery of the schedules: {sorted(found)}")
+beet_base = "relaiskarte/beet/"
+now = broker.sub(beet_base + "schedules", seconds=2).get(beet_base + "schedules")
+next_time = broker.sub(beet_base + "relay/6/next", seconds=2).get(beet_base + "relay/6/next", "")
+if now != "ON" or not next_time.endswith(("03:00:00+00:00", "03:10:00+00:00")):
+    fail(f"schedules {now!r}, relay 6 next {next_time!r}")
+broker.pub(beet_base + "schedules/set", "OFF")
+wait_for(lambda: broker.sub(beet_base + "schedules", seconds=1).get(beet_base + "schedules") == "OFF",
+         "schedules/set OFF did not pause")
+if broker.sub(beet_base + "relay/6/next", seconds=1).get(beet_base + "relay/6/next") != "None":
+    fail("paused, relay 6 still has a next switching time")
+wait_for(lambda: "Zeitpläne pausiert (MQTT relaiskarte/beet/schedules/set)" in beet.said(),
+         lambda: f"the pause not in the record: {beet.said()[-300:]!r}")
+beet.end()
+print("ok: schedules for Home Assistant: a Zeitpläne switch and a timestamp sensor of the next switching; "
+      "schedules/set OFF pauses them, recorded with its topic")
+
 # 2. A flood: frames stay whole and current, memory stays bounded.
 def rss(pid):
     with open(f"/proc/{pid}/status") as f:

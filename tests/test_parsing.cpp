@@ -360,6 +360,31 @@ private slots:
         QVERIFY(configs.contains(prefix + "button/relaiskarte_garage/relay4_pulse/config"));
         QCOMPARE(configs.value(prefix + "button/relaiskarte_garage/relay4_pulse/config"),
                  QByteArray());
+        // No schedules: their switch and sensors are empty configs (dropped).
+        QCOMPARE(configs.value(prefix + "switch/relaiskarte_garage/schedules/config"),
+                 QByteArray());
+        id.schedules = true;
+        id.scheduledRelays = 4; // relay 3
+        configs.clear();
+        for (const mqtt::Message& m : mqtt::discoveryMessages(id)) {
+            configs.insert(m.topic, m.payload);
+        }
+        const QJsonObject pause = config(prefix + "switch/relaiskarte_garage/schedules/config");
+        QCOMPARE(pause.value("name").toString(), QStringLiteral("Zeitpläne"));
+        QCOMPARE(pause.value("command_topic").toString(),
+                 QStringLiteral("relaiskarte/garage/schedules/set"));
+        const QJsonObject next = config(prefix + "sensor/relaiskarte_garage/relay3_next/config");
+        QCOMPARE(next.value("name").toString(), QStringLiteral("Pumpe nächste Schaltung"));
+        QCOMPARE(next.value("device_class").toString(), QStringLiteral("timestamp"));
+        QCOMPARE(configs.value(prefix + "sensor/relaiskarte_garage/relay4_next/config"),
+                 QByteArray());
+        const mqtt::Command off = mqtt::parseCommand(
+            QStringLiteral("garage"), QStringLiteral("relaiskarte/garage/schedules/set"), "OFF");
+        QVERIFY(off.kind == mqtt::Command::Kind::Schedules && !off.on);
+        QCOMPARE(mqtt::parseCommand(QStringLiteral("garage"),
+                                    QStringLiteral("relaiskarte/garage/schedules/set"), "PAUSE")
+                     .kind,
+                 mqtt::Command::Kind::Invalid);
     }
 
     void settings_data() {

@@ -452,6 +452,11 @@ private slots:
         QCOMPARE(pty.readExactly(5), QByteArray("32769"));
         QTRY_VERIFY(changes_.contains(QVariantMap({{"Running", true}, {"Port", pty.path()}})));
 
+        // No schedules in this window: nothing to pause (busy, said why), none to list.
+        const QDBusMessage pause = call(client, "PauseSchedules", {true});
+        QCOMPARE(pause.errorName(), bus::kInterface + ".Error.Busy");
+        QCOMPARE(pause.errorMessage(), QStringLiteral("Keine Zeitpläne eingestellt."));
+        QCOMPARE(call(client, "Schedule").arguments().value(0).toString(), QStringLiteral("[]"));
         QCOMPARE(call(client, "Stop").type(), QDBusMessage::ReplyMessage);
         QCOMPARE(call(client, "Stop").type(), QDBusMessage::ReplyMessage);
         QVERIFY(!window.serial().isOpen());

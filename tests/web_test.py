@@ -153,7 +153,8 @@ try:
         fail("with --web alone the panel's module should be loaded, and the broker's not")
     state = local.expect(200, "GET", "/api/state")
     if state != {"relays": [False] * 16, "mask": 0, "link": "running", "port": unit.device,
-                 "revision": state["revision"], "names": [None] * 16, "pulses": [None] * 16, "off_at": [None] * 16}:
+                 "revision": state["revision"], "names": [None] * 16, "pulses": [None] * 16, "off_at": [None] * 16,
+                 "schedules_paused": None, "next_switch": [None] * 16, "held_until": [None] * 16}:
         fail(f"state: {state}")
     first = state["revision"]
     unit.wait_frame("00000", "before any change")
@@ -254,6 +255,51 @@ try:
         fail(f"ports: {ports}")
     local.expect(200, "POST", "/api/link", {"port": unit.device})
     print("ok: start by device, 409 with the message for a missing port, eight ports listed")
+
+    # 4b. Schedules: none here, so nothing to pause (409) and an empty list;
+    #     with a settings file that has some, the coming times, each
+    #     relay's next one, and a pause that the state, the log and the next
+    #     start all know.
+    none = local.expect(200, "GET", "/api/schedule")
+    local.expect(409, "PUT", "/api/schedules", {"paused": True})
+    if none != {"paused": None, "entries": []}:
+        fail(f"/api/schedule without schedules: {none}")
+    config = f"{session.work}/schedules.conf"
+    with open(config, "w") as f:
+        f.write("[relay.6]\nname = Garten\n[schedule.Abendlicht]\nrelays = Garten\nzone = UTC\n"
+                "window = 03:00-03:01\n")
+    sched_port = free_port()
+    card = SessionUnit(session)  # a second card: the first is in use
+    planned = Program("--config", config, "--port", card.device, "--hold", "--mask", "0",
+                      "--web", f"127.0.0.1:{sched_port}")
+    sched = Client(sched_port)
+    panel_up(sched)
+    coming = sched.expect(200, "GET", "/api/schedule")
+    first = coming["entries"][0] if coming["entries"] else {}
+    if coming["paused"] is not False or len(coming["entries"]) != 14 or first.get("relay") != 6 \
+            or first.get("name") != "Garten" or first.get("schedule") != "Abendlicht" \
+            or first.get("action") not in ("an", "aus") or not first.get("at", "").endswith("+00:00"):
+        fail(f"/api/schedule: {coming}")
+    state = sched.expect(200, "GET", "/api/state")
+    if state["schedules_paused"] is not False or state["next_switch"][5] is None or state["next_switch"][0]:
+        fail(f"the state's schedules: {state}")
+    sched.expect(400, "PUT", "/api/schedules", {"paused": "ja"})
+    paused = sched.expect(200, "PUT", "/api/schedules", {"paused": True})
+    log = sched.expect(200, "GET", "/api/log")["entries"]
+    if paused["schedules_paused"] is not True or paused["next_switch"][5] is not None or \
+            not any(e.get("schedules") == "paused" and e["source"].startswith("Web (") for e in log):
+        fail(f"paused: {paused} {log[-3:]}")
+    if planned.end() != 0 or "Zeitpläne pausiert (Web (" not in planned.said():
+        fail(f"the pause in the service's record: {planned.said()[-300:]!r}")
+    again = Program("--config", config, "--port", card.device, "--hold", "--mask", "0",
+                    "--web", f"127.0.0.1:{sched_port}")
+    panel_up(sched)
+    if sched.expect(200, "GET", "/api/state")["schedules_paused"] is not True:
+        fail("the pause did not outlive a restart")
+    sched.expect(200, "PUT", "/api/schedules", {"paused": False})
+    again.end()
+    print("ok: /api/schedule lists the coming week from the plan; a pause through the API is in the state, "
+          "the log and the record, and outlives a restart; without schedules 409")
 
     # 5. Bad input of every kind changes nothing and is answered in German.
     bad = [(400, "PUT", "/api/relays", b"{mask: 3}"), (400, "PUT", "/api/relays", b'{"mask": 70000}'),
