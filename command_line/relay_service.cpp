@@ -11,22 +11,12 @@
 
 namespace relais {
 
-int holdRelays(const Invocation& invocation, QTextStream& err) {
-    SystemPortResolver resolver;
-    HeadlessRelays relays(resolver);
-    relays.setRules(invocation.rules);
-    // Asked to end (Ctrl+C, a signal, the session ending), from the first
-    // frame on: the port is closed at once, so nothing is sent after, even
-    // if the process is ended right after this. (The end is queued: a
-    // request heard before the main loop runs ends it as soon as it does.)
-    ShutdownWatcher watcher;
-    QObject::connect(&watcher, &ShutdownWatcher::requested, [&relays] {
-        relays.closePort();
-        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    });
+namespace {
 
-    QObject::connect(&relays, &RelayCore::notice,
-                     [&err](const QString& line) { err << line << Qt::endl; });
+// The pattern to begin with (given, or kept with power_on = last), then the
+// port opened; the exit code where it cannot be.
+std::optional<int> startRelays(HeadlessRelays& relays, const Invocation& invocation,
+                               QTextStream& err) {
     std::optional<CommError> failure;
     relays.asOneChange(
         [&] {
@@ -54,9 +44,40 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
         return exitCodeFor(failure->number());
     }
     relays.tick(); // the first frame at once, then every 100 ms
+    return std::nullopt;
+}
 
-    // The schedules, whether or not the link runs (their lines to the
-    // journal); before the ways in, which then see them from the start.
+} // namespace
+
+int holdRelays(const Invocation& invocation, QTextStream& err) {
+    SystemPortResolver resolver;
+    HeadlessRelays relays(resolver);
+    relays.setRules(invocation.rules);
+    // Asked to end (Ctrl+C, a signal, the session ending), from the first
+    // frame on: the port is closed at once, so nothing is sent after, even
+    // if the process is ended right after this. (The end is queued: a
+    // request heard before the main loop runs ends it as soon as it does.)
+    ShutdownWatcher watcher;
+    QObject::connect(&watcher, &ShutdownWatcher::requested, [&relays] {
+        relays.closePort();
+        QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    });
+    QObject::connect(&relays, &RelayCore::notice,
+                     [&err](const QString& line) { err << line << Qt::endl; });
+    if (const auto failed = startRelays(relays, invocation, err)) {
+        return *failed;
+    }
+    // Who switched what from now on, to the journal.
+    ChangeRecord record(
+        relays.rules(), [&err](const QString& line) { err << line << Qt::endl; },
+        [&relays] { return relays.clock().now(); });
+    QObject listening; // gone before the record: nothing reaches it after
+    relays.watch(&listening, [&record](const RelayChange& change) { record.changed(change); });
+    relays.watchRefusals(&listening, [&record](const Refusal& refusal, const ChangeSource& source) {
+        record.refused(refusal, source);
+    });
+    // The schedules, whether or not the link runs; before the ways in,
+    // which then see them from the start.
     const auto schedules =
         runSchedules(relays, invocation, [&err](const QString& line) { err << line << Qt::endl; });
     // A broker that can never work, or a panel that cannot listen: the
@@ -68,15 +89,6 @@ int holdRelays(const Invocation& invocation, QTextStream& err) {
         relays.closePort();
         return kExitUsage;
     }
-    // Who switched what from now on, to the journal.
-    ChangeRecord record(
-        relays.rules(), [&err](const QString& line) { err << line << Qt::endl; },
-        [&relays] { return relays.clock().now(); });
-    QObject listening; // gone before the record: nothing reaches it after
-    relays.watch(&listening, [&record](const RelayChange& change) { record.changed(change); });
-    relays.watchRefusals(&listening, [&record](const Refusal& refusal, const ChangeSource& source) {
-        record.refused(refusal, source);
-    });
     int code = kExitOk;
     QObject::connect(&relays, &HeadlessRelays::lineLost, [&](const QString& message) {
         err << message << Qt::endl;

@@ -1,6 +1,7 @@
 #include "relay_rules.h"
 
 #include "durations.h"
+#include "settings_lines.h"
 
 #include <QFile>
 #include <QHash>
@@ -13,27 +14,12 @@ namespace {
 
 constexpr int kNameLength = 32;
 
-// A fault and the line it is on.
-struct Fault {
-    int line = 0;
-    QString text;
-};
-
 struct PendingGroup {
     InterlockGroup group;
     int line = 0;
     QStringList relays; // as written, resolved once every name is known
     bool modeGiven = false;
 };
-
-QString unquoted(QString value) {
-    value = value.trimmed();
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
-        value.endsWith(QLatin1Char('"'))) {
-        value = value.mid(1, value.size() - 2);
-    }
-    return value;
-}
 
 std::optional<QString> readDuration(const QString& value, qint64& into) {
     const auto ms = parseDuration(value);
@@ -91,27 +77,29 @@ std::optional<QString> readGroupKey(PendingGroup& pending, const QString& key,
 }
 
 // The sections' relays by number or name, each in one group at most.
-std::optional<Fault> resolveGroups(QList<PendingGroup>& pending, RelayRules& rules) {
+std::optional<SettingFault> resolveGroups(QList<PendingGroup>& pending, RelayRules& rules) {
     for (PendingGroup& p : pending) {
         if (!p.modeGiven) {
-            return Fault{p.line, QStringLiteral("[interlock.%1] braucht mode").arg(p.group.name)};
+            return SettingFault{p.line,
+                                QStringLiteral("[interlock.%1] braucht mode").arg(p.group.name)};
         }
         for (const QString& written : p.relays) {
             const int relay = rules.relayNamed(written.trimmed());
             if (relay == 0) {
-                return Fault{p.line,
-                             QStringLiteral("unbekanntes Relais »%1«").arg(written.trimmed())};
+                return SettingFault{
+                    p.line, QStringLiteral("unbekanntes Relais »%1«").arg(written.trimmed())};
             }
             const InterlockGroup* other = rules.groupOf(relay);
             if (other != nullptr || (p.group.members & relayWeight(relay))) {
-                return Fault{p.line, QStringLiteral("%1 gehört schon zur Gruppe »%2«")
-                                         .arg(rules.label(relay),
-                                              other != nullptr ? other->name : p.group.name)};
+                return SettingFault{
+                    p.line,
+                    QStringLiteral("%1 gehört schon zur Gruppe »%2«")
+                        .arg(rules.label(relay), other != nullptr ? other->name : p.group.name)};
             }
             p.group.members |= quint16(relayWeight(relay));
         }
         if (qPopulationCount(p.group.members) < 2) {
-            return Fault{
+            return SettingFault{
                 p.line,
                 QStringLiteral("[interlock.%1] braucht mindestens zwei Relais").arg(p.group.name)};
         }
@@ -120,66 +108,76 @@ std::optional<Fault> resolveGroups(QList<PendingGroup>& pending, RelayRules& rul
     return std::nullopt;
 }
 
-// Reads the lines; `pending` gets the groups to resolve at the end.
-std::optional<Fault> readLines(const QList<QByteArray>& lines, RelayRules& rules,
-                               QList<PendingGroup>& pending) {
-    static const QRegularExpression relaySection(QStringLiteral("^relay\\.(.*)$"));
-    static const QRegularExpression groupSection(QStringLiteral("^interlock\\.(.+)$"));
-    QString section;
-    QHash<QString, int> names; // name -> relay
-    for (int n = 0; n < lines.size(); ++n) {
-        const QString line = QString::fromUtf8(lines[n]).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
-            line.startsWith(QLatin1Char('#'))) {
-            continue;
+// A [relay.N] section header: the relay, or the fault.
+std::variant<int, QString> relayOfSection(const QString& number) {
+    bool ok = false;
+    const int relay = number.toInt(&ok);
+    if (!ok || relay < 1 || relay > kRelayCount) {
+        return QStringLiteral("Relais »%1« gibt es nicht: erlaubt sind 1 bis %2")
+            .arg(number)
+            .arg(kRelayCount);
+    }
+    return relay;
+}
+
+// A key of [relay.N]; a name taken by another relay is a fault.
+std::optional<QString> readRelayLine(RelayRules& rules, int relay, const SettingLine& line,
+                                     QHash<QString, int>& names) {
+    if (const auto fault = readRelayKey(rules.relays[relay - 1], line.key, line.value)) {
+        return fault;
+    }
+    if (line.key == QLatin1String("name")) {
+        if (names.contains(line.value) && names.value(line.value) != relay) {
+            return QStringLiteral("den Namen »%1« hat schon Relais %2")
+                .arg(line.value)
+                .arg(names.value(line.value));
         }
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            section = line.mid(1, line.size() - 2).trimmed();
-            if (const auto m = relaySection.match(section); m.hasMatch()) {
-                bool ok = false;
-                const int relay = m.captured(1).toInt(&ok);
-                if (!ok || relay < 1 || relay > kRelayCount) {
-                    return Fault{n + 1,
-                                 QStringLiteral("Relais »%1« gibt es nicht: erlaubt sind 1 bis %2")
-                                     .arg(m.captured(1))
-                                     .arg(kRelayCount)};
-                }
-            } else if (const auto g = groupSection.match(section); g.hasMatch()) {
-                pending.append(PendingGroup{
-                    {g.captured(1), 0, InterlockGroup::Mode::Block, 0}, n + 1, {}, false});
-            }
-            continue;
-        }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        const QString key = line.left(equals).trimmed();
-        const QString value = unquoted(line.mid(equals + 1));
-        std::optional<QString> fault;
-        if (const auto m = relaySection.match(section); m.hasMatch()) {
-            const int relay = m.captured(1).toInt();
-            fault = equals < 0 ? QStringLiteral("erwartet wird SCHLÜSSEL = WERT")
-                               : readRelayKey(rules.relays[relay - 1], key, value);
-            if (!fault && key == QLatin1String("name")) {
-                if (names.contains(value) && names.value(value) != relay) {
-                    fault = QStringLiteral("den Namen »%1« hat schon Relais %2")
-                                .arg(value)
-                                .arg(names.value(value));
-                }
-                names.insert(value, relay);
-            }
-        } else if (groupSection.match(section).hasMatch()) {
-            fault = equals < 0 ? QStringLiteral("erwartet wird SCHLÜSSEL = WERT")
-                               : readGroupKey(pending.last(), key, value);
-        } else if (section == QLatin1String("link") && key == QLatin1String("power_on")) {
-            if (value != QLatin1String("off") && value != QLatin1String("last")) {
-                fault = QStringLiteral("power_on ist »off« oder »last«, nicht »%1«").arg(value);
-            }
-            rules.powerOnLast = value == QLatin1String("last");
-        }
-        if (fault) {
-            return Fault{n + 1, *fault};
-        }
+        names.insert(line.value, relay);
     }
     return std::nullopt;
+}
+
+// Reads the lines; `pending` gets the groups to resolve at the end.
+std::optional<SettingFault> readLines(const QList<QByteArray>& lines, RelayRules& rules,
+                                      QList<PendingGroup>& pending) {
+    static const QRegularExpression relaySection(QStringLiteral("^relay\\.(.*)$"));
+    static const QRegularExpression groupSection(QStringLiteral("^interlock\\.(.+)$"));
+    QHash<QString, int> names; // name -> relay
+    return readSettingLines(lines, [&](const SettingLine& line) -> std::optional<QString> {
+        const auto relay = relaySection.match(line.section);
+        const auto group = groupSection.match(line.section);
+        if (line.header) {
+            if (relay.hasMatch()) {
+                const auto number = relayOfSection(relay.captured(1));
+                return std::holds_alternative<QString>(number)
+                           ? std::optional<QString>(std::get<QString>(number))
+                           : std::nullopt;
+            }
+            if (group.hasMatch()) {
+                pending.append(PendingGroup{{group.captured(1), 0, InterlockGroup::Mode::Block, 0},
+                                            line.number,
+                                            {},
+                                            false});
+            }
+            return std::nullopt;
+        }
+        if ((relay.hasMatch() || group.hasMatch()) && !line.hasValue) {
+            return kExpectedKeyValue;
+        }
+        if (relay.hasMatch()) {
+            return readRelayLine(rules, relay.captured(1).toInt(), line, names);
+        }
+        if (group.hasMatch()) {
+            return readGroupKey(pending.last(), line.key, line.value);
+        }
+        if (line.section == QLatin1String("link") && line.key == QLatin1String("power_on")) {
+            rules.powerOnLast = line.value == QLatin1String("last");
+            if (line.value != QLatin1String("off") && !rules.powerOnLast) {
+                return QStringLiteral("power_on ist »off« oder »last«, nicht »%1«").arg(line.value);
+            }
+        }
+        return std::nullopt;
+    });
 }
 
 } // namespace
@@ -229,7 +227,7 @@ std::variant<RelayRules, QString> readRelayRules(const QString& path) {
     }
     RelayRules rules;
     QList<PendingGroup> pending;
-    std::optional<Fault> fault = readLines(file.readAll().split('\n'), rules, pending);
+    std::optional<SettingFault> fault = readLines(file.readAll().split('\n'), rules, pending);
     if (!fault) {
         fault = resolveGroups(pending, rules);
     }

@@ -21,15 +21,9 @@ QString dateText(const QDate& day) {
     return day.toString(QStringLiteral("dd.MM.yyyy"));
 }
 
+// " +00:15" after the sun's time; nothing for no offset.
 QString offsetText(int secs) {
-    if (secs == 0) {
-        return {};
-    }
-    const int a = std::abs(secs);
-    return QStringLiteral(" %1 %2:%3")
-        .arg(secs < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-        .arg(a / 3600, 2, 10, QLatin1Char('0'))
-        .arg(a / 60 % 60, 2, 10, QLatin1Char('0'));
+    return secs == 0 ? QString() : QLatin1Char(' ') + signedHoursMinutes(secs);
 }
 
 DayInstant sunInstant(const ScheduleEntry& entry, const DayTime& time, const QDate& day,

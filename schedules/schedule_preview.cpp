@@ -11,15 +11,6 @@ namespace {
 
 constexpr qint64 kDayMs = 24LL * 3600 * 1000;
 
-QString offsetText(const QDateTime& local) {
-    const int secs = local.offsetFromUtc();
-    const int a = std::abs(secs);
-    return QStringLiteral("%1%2:%3")
-        .arg(secs < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-        .arg(a / 3600, 2, 10, QLatin1Char('0'))
-        .arg(a / 60 % 60, 2, 10, QLatin1Char('0'));
-}
-
 // Where a rule cuts a window's "on" short: a maximum on-time shorter than
 // the window, another member of the relay's interlock group on as well.
 QStringList warningsFor(const Schedules& schedules, const RelayRules& rules, const Occurrence& o,
@@ -102,7 +93,7 @@ QStringList previewLines(const QList<PreviewRow>& rows, const Schedules& schedul
     for (const PreviewRow& row : rows) {
         const QString when = QStringLiteral("%1 %2").arg(
             QLocale(QLocale::German).toString(row.local, QStringLiteral("ddd dd.MM.yyyy HH:mm")),
-            offsetText(row.local));
+            signedHoursMinutes(row.local.offsetFromUtc()));
         const QString name = schedules.entries[row.entry].name;
         QString what = row.fires ? QStringLiteral("%1 %2").arg(rules.label(row.relay),
                                                                actionText(row.action, row.pulseMs))

@@ -1,6 +1,7 @@
 #include "schedule_reader.h"
 
 #include "durations.h"
+#include "settings_lines.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -9,11 +10,6 @@
 namespace relais {
 
 namespace {
-
-struct Fault {
-    int line = 0;
-    QString text;
-};
 
 const QStringList& dayNames() {
     static const QStringList names{"Mo", "Di", "Mi", "Do", "Fr", "Sa", "So"};
@@ -236,52 +232,31 @@ std::optional<QString> readLocation(Location& place, const QString& key, const Q
     return std::nullopt;
 }
 
-std::optional<Fault> readLines(const QList<QByteArray>& lines, Schedules& schedules,
-                               QList<Pending>& pending) {
+std::optional<SettingFault> readLines(const QList<QByteArray>& lines, Schedules& schedules,
+                                      QList<Pending>& pending) {
     static const QRegularExpression scheduleSection(QStringLiteral("^schedule\\.(.+)$"));
-    QString section;
-    for (int n = 0; n < lines.size(); ++n) {
-        const QString line = QString::fromUtf8(lines[n]).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
-            line.startsWith(QLatin1Char('#'))) {
-            continue;
-        }
-        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-            section = line.mid(1, line.size() - 2).trimmed();
-            if (const auto m = scheduleSection.match(section); m.hasMatch()) {
+    return readSettingLines(lines, [&](const SettingLine& line) -> std::optional<QString> {
+        const auto m = scheduleSection.match(line.section);
+        if (line.header) {
+            if (m.hasMatch()) {
                 ScheduleEntry entry;
                 entry.name = m.captured(1);
-                entry.line = n + 1;
+                entry.line = line.number;
                 entry.zone = QTimeZone::systemTimeZone();
                 pending.append({entry, {}, {}, {}, {}, false});
             }
-            continue;
+            return std::nullopt;
         }
-        const bool ours =
-            scheduleSection.match(section).hasMatch() || section == QLatin1String("location");
-        if (!ours) {
-            continue;
+        const bool location = line.section == QLatin1String("location");
+        if (!m.hasMatch() && !location) {
+            return std::nullopt;
         }
-        const qsizetype equals = line.indexOf(QLatin1Char('='));
-        std::optional<QString> fault;
-        if (equals < 0) {
-            fault = QStringLiteral("erwartet wird SCHLÜSSEL = WERT");
-        } else {
-            const QString key = line.left(equals).trimmed();
-            QString value = line.mid(equals + 1).trimmed();
-            if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) &&
-                value.endsWith(QLatin1Char('"'))) {
-                value = value.mid(1, value.size() - 2);
-            }
-            fault = section == QLatin1String("location")
-                        ? readLocation(schedules.location, key, value)
-                        : readKey(pending.last(), key, value);
+        if (!line.hasValue) {
+            return kExpectedKeyValue;
         }
-        if (fault) {
-            return Fault{n + 1, *fault};
-        }
-    }
-    return std::nullopt;
+        return location ? readLocation(schedules.location, line.key, line.value)
+                        : readKey(pending.last(), line.key, line.value);
+    });
 }
 
 } // namespace
@@ -294,10 +269,10 @@ std::variant<Schedules, QString> readSchedules(const QString& path, const RelayR
     Schedules schedules;
     schedules.file = path;
     QList<Pending> pending;
-    std::optional<Fault> fault = readLines(file.readAll().split('\n'), schedules, pending);
+    std::optional<SettingFault> fault = readLines(file.readAll().split('\n'), schedules, pending);
     for (int i = 0; !fault && i < pending.size(); ++i) {
         if (const auto wrong = complete(pending[i], rules, schedules.location)) {
-            fault = Fault{pending[i].entry.line, *wrong};
+            fault = SettingFault{pending[i].entry.line, *wrong};
         }
         schedules.entries.append(pending[i].entry);
     }

@@ -12,6 +12,14 @@ int offsetAt(const QTimeZone& zone, qint64 utcMs) {
 
 } // namespace
 
+QString signedHoursMinutes(int secs) {
+    const int a = std::abs(secs);
+    return QStringLiteral("%1%2:%3")
+        .arg(secs < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(a / 3600, 2, 10, QLatin1Char('0'))
+        .arg(a / 60 % 60, 2, 10, QLatin1Char('0'));
+}
+
 QDateTime wallTimeOf(qint64 utcMs, const QTimeZone& zone) {
     return QDateTime::fromMSecsSinceEpoch(utcMs, zone);
 }

@@ -19,6 +19,9 @@ struct WallInstant {
 
 WallInstant resolveWallTime(const QDate& date, const QTime& time, const QTimeZone& zone);
 
+// Seconds as a signed "+HH:MM" ("-00:30"), for UTC offsets and the sun's.
+QString signedHoursMinutes(int secs);
+
 // An instant as wall time in a zone.
 QDateTime wallTimeOf(qint64 utcMs, const QTimeZone& zone);
 

@@ -6,6 +6,7 @@
 #include "fakes.h"
 #include "far_end_pty.h"
 #include "messages.h"
+#include "relay_command.h"
 #include "relay_window.h"
 
 #include <QAccessible>
@@ -326,6 +327,10 @@ private slots:
         clock.advance(2000); // the pulse ends: heard with its cause
         QCOMPARE(r.window.relays() & 4, 0);
         QCOMPARE(said.last(), QStringLiteral("Relais 3 (Pumpe) ausgeschaltet: Impulsende"));
+        // A schedule's change is heard with the schedule's name.
+        QVERIFY(!carryOut(r.window, RelayCommand::setRelay(3, true), {},
+                          {ChangeSource::Kind::Schedule, QStringLiteral("Abendlicht")}));
+        QCOMPARE(said.last(), QStringLiteral("Relais 3 (Pumpe) eingeschaltet: Zeitplan Abendlicht"));
     }
 
     // What a screen reader is told of changes, whatever made them, once per

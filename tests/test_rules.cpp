@@ -5,6 +5,7 @@
 #include "durations.h"
 #include "relay_rules.h"
 #include "rule_card.h"
+#include "settings_file.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -16,11 +17,7 @@ namespace {
 
 RelayRules rulesFrom(const QByteArray& text, QString* fault = nullptr) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("relaiskarte.conf"));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(text);
-    file.close();
+    const QString path = settingsFile(dir, text);
     auto read = readRelayRules(path);
     if (auto* error = std::get_if<QString>(&read)) {
         if (fault != nullptr) {

@@ -11,6 +11,7 @@
 #include "schedule_preview.h"
 #include "schedule_reader.h"
 #include "schedule_runner.h"
+#include "settings_file.h"
 #include "sun_times.h"
 #include "wall_time.h"
 
@@ -39,11 +40,7 @@ RelayRules gardenRules() {
 // The settings of a test, read as the program reads them.
 std::variant<Schedules, QString> readText(const QByteArray& text, const RelayRules& rules) {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("relaiskarte.conf"));
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(text);
-    file.close();
+    const QString path = settingsFile(dir, text);
     auto read = readSchedules(path, rules);
     if (auto* fault = std::get_if<QString>(&read)) {
         fault->replace(path, QStringLiteral("relaiskarte.conf"));

@@ -11,6 +11,7 @@
 #include "relay_bus_object.h"
 #include "relay_contract.h"
 #include "relay_window.h"
+#include "settings_file.h"
 
 #include <QComboBox>
 #include <QDBusMessage>
@@ -38,16 +39,6 @@ void contractRowNumbers(const std::function<bool(const ContractRow&)>& itsOwn) {
             QTest::addRow("%s", qPrintable(rows[i].name)) << i;
         }
     }
-}
-
-// A settings file of `text` in `dir`, for the program to read.
-QString settingsFile(const QTemporaryDir& dir, const QByteArray& text) {
-    const QString path = dir.filePath(QStringLiteral("relaiskarte.conf"));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-        qFatal("cannot write %s", qPrintable(path));
-    }
-    return path;
 }
 
 struct Run {
