@@ -68,6 +68,11 @@ public:
     }
     RelayCore& core() { return *core_; }
     RelayState state() const override { return core_->state(); }
+    ScheduleControl* schedules() const override { return core_->schedules(); }
+    std::optional<Refusal> pauseSchedules(bool paused) override {
+        return core_->pauseSchedules(paused);
+    }
+    void scheduleMoved() override { core_->scheduleMoved(); }
     void watch(QObject* context, std::function<void(const RelayChange&)> changed) override {
         core_->watch(context, std::move(changed));
     }

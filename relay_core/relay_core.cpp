@@ -64,7 +64,8 @@ void RelayCore::tellChange() {
 
 std::optional<Refusal> RelayCore::pauseSchedules(bool paused) {
     if (schedules_ == nullptr) {
-        return RelayOperations::pauseSchedules(paused);
+        return Refusal{
+            Refusal::Kind::Conflict, QStringLiteral("Keine Zeitpläne eingestellt."), {}, 0, {}};
     }
     schedules_->setPaused(paused);
     gate_.changed();

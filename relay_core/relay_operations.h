@@ -51,16 +51,13 @@ public:
         Q_UNUSED(context);
         Q_UNUSED(refused);
     }
-    // The schedules, where there are any.
-    virtual ScheduleControl* schedules() const { return nullptr; }
-    virtual std::optional<Refusal> pauseSchedules(bool paused) {
-        Q_UNUSED(paused);
-        return Refusal{
-            Refusal::Kind::Conflict, QStringLiteral("Keine Zeitpläne eingestellt."), {}, 0, {}};
-    }
+    // The schedules, where there are any (none: nullptr, and pausing is
+    // refused as a conflict).
+    virtual ScheduleControl* schedules() const = 0;
+    virtual std::optional<Refusal> pauseSchedules(bool paused) = 0;
     // The schedules' plan moved on (a switching time passed, a relay held
     // by hand): the watchers hear of the next times.
-    virtual void scheduleMoved() {}
+    virtual void scheduleMoved() = 0;
     // The state as the watchers were last told it.
     virtual RelayState state() const = 0;
     // `changed` runs after every change of a relay or the link, whatever

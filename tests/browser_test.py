@@ -7,7 +7,7 @@ axe-core, a foreign page that tries to switch through the browser, and the
 page finding the program again after a restart. Screenshots go to
 $SCREENSHOT_DIR when set. Exit 77: skipped. Usage: browser_test.py RELAISKARTE"""
 
-import http.server, json, os, signal, subprocess, sys, threading, time, urllib.request
+import http.server, json, os, re, signal, subprocess, sys, threading, time, urllib.request
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Broker, Session, Unit, free_port, need, run
 
@@ -69,6 +69,13 @@ def api_state():
     return json.load(urllib.request.urlopen(r, timeout=5))
 
 
+# A schedule the window runs: an event half a day ahead (nothing switches
+# during the test), shown on the page with the coming times.
+os.makedirs(f"{home}/.config", exist_ok=True)
+ahead = time.strftime("%H:%M", time.gmtime(time.time() + 12 * 3600))
+with open(f"{home}/.config/relaiskarte.conf", "w") as f:
+    f.write(f"[relay.15]\nname = Brunnen\n[schedule.Brunnen]\nrelays = 15\nzone = UTC\nat = {ahead}\n"
+            "action = pulse 5s\n")
 window, wid = start_window()
 if run(*bus, "Start", "s", unit.device).returncode:
     fail("Start over D-Bus failed")
@@ -133,7 +140,8 @@ try:
         boxes = js("return [...document.querySelectorAll('#relays button')].map(b => {"
                    "const r = b.getBoundingClientRect();"
                    "return [b.textContent, r.left, r.top, r.width, r.height, b.getAttribute('aria-pressed')]; })")
-        if [b[0] for b in boxes] != [f"Relais-{n}" for n in range(1, 17)]:
+        # (A relay's caption, then its name where it has one.)
+        if [re.match(r"Relais-\d+", b[0]).group(0) for b in boxes] != [f"Relais-{n}" for n in range(1, 17)]:
             fail(f"the relay buttons at {width}: {[b[0] for b in boxes]}")
         if any(b[3] < 48 or b[4] < 48 for b in boxes) or any(b[5] not in ("true", "false") for b in boxes):
             fail(f"a relay button under 48x48 px or not a toggle at {width}: {boxes}")
@@ -191,6 +199,18 @@ try:
     if busy != "true" or not api_state()["relays"][9]:
         fail(f"a double tap on a slow network: busy {busy!r}, relays {api_state()['relays']}")
     print("ok: space switches the focused relay; a double tap on a slow network shows it waits and switches once")
+
+    # 4b. The schedules: the coming times listed, paused from the page.
+    wait_for(lambda: visible("schedules") and "Relais-15 (Brunnen) Impuls 5 s" in
+             js("return document.getElementById('schedule').textContent"),
+             lambda: "no coming switching on the page: " + js("return document.getElementById('schedules').outerHTML"))
+    driver.find_element(By.ID, "pause-schedules").click()
+    wait_for(lambda: api_state()["schedules_paused"] is True and
+             js("return document.getElementById('pause-schedules').getAttribute('aria-pressed')") == "true",
+             "the page's button did not pause the schedules")
+    driver.find_element(By.ID, "pause-schedules").click()
+    wait_for(lambda: api_state()["schedules_paused"] is False, "the page's button did not resume them")
+    print("ok: the page lists the coming switching times and pauses and resumes the schedules")
 
     # 5. How it looks: phone and desktop, light and dark; axe-core again.
     axe("the panel")

@@ -42,6 +42,11 @@ struct StandInRelays : relais::RelayOperations {
     quint64 revision = 1;
     relais::ChangeSource lastSource;
     relais::RelayState state() const override { return {mask, running, portInUse(), revision}; }
+    relais::ScheduleControl* schedules() const override { return nullptr; }
+    std::optional<relais::Refusal> pauseSchedules(bool) override {
+        return relais::Refusal{relais::Refusal::Kind::Conflict, QStringLiteral("keine"), {}, 0, {}};
+    }
+    void scheduleMoved() override {}
     void watch(QObject*, std::function<void(const relais::RelayChange&)>) override {}
     void asOneChange(const std::function<void()>& work,
                      const relais::ChangeSource& source) override {
