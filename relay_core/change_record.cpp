@@ -16,7 +16,8 @@ QStringList ChangeRecord::linesFor(const RelayChange& change, const RelayRules& 
                          why;
         }
     }
-    if (change.pausedChanged) {
+    // (Paused at a start, the schedules say so themselves: no one did it.)
+    if (change.pausedChanged && change.source.kind != ChangeSource::Kind::Schedule) {
         lines << (change.state.schedulesPaused ? QStringLiteral("Zeitpläne pausiert")
                                                : QStringLiteral("Zeitpläne laufen wieder")) +
                      why;

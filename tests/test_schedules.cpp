@@ -414,6 +414,11 @@ private slots:
         again.run(text);
         QVERIFY(again.runner->paused());
         QVERIFY(!again.on(5));
+        // Paused at the start: said once, by the schedules, not as anyone's change.
+        QCOMPARE(again.said, QStringList{QStringLiteral("Zeitpläne pausiert")});
+        for (const RelayChange& change : again.changes) {
+            QCOMPARE(ChangeRecord::linesFor(change, again.rules), QStringList());
+        }
         QVERIFY(!carryOut(again.core, RelayCommand::pauseSchedules(false), {},
                           {ChangeSource::Kind::Web, QStringLiteral("Sitzung")}));
         QCOMPARE(ChangeRecord::linesFor(again.changes.last(), again.rules),
