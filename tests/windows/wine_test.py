@@ -463,18 +463,26 @@ def rules_under_wine(wine, scratch):
     check(len(state) == 1, r"power_on = last: the state file is under %LOCALAPPDATA%\relaiskarte")
 
     def ask(method, path, body):
-        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
-        c.request(method, path, body=json.dumps(body), headers={"Content-Type": "application/json"})
-        r = c.getresponse()
-        r.read()
-        c.close()
-        return r.status
+        try:
+            c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+            c.request(method, path, body=json.dumps(body), headers={"Content-Type": "application/json"})
+            r = c.getresponse()
+            said = r.read()
+            c.close()
+        except OSError as e:
+            return str(e)
+        return r.status if r.status == 200 else f"{r.status} {said[:200]!r}"
+    # (The relays start before the panel listens.)
+    check(bool(wait_for(lambda: ask("GET", "/api/state", None) == 200, 40, 0.5)),
+          "--hold --web with rules under Wine: the panel answers", output_of(program)[-400:])
     start = time.monotonic()
     latest = lambda: [d for _, d in frames_with_times(line, start)][-1:]
-    check(ask("PUT", "/api/relays/1", {"on": True}) == 200 and bool(wait_for(lambda: latest() == [b"00001"], 10)),
-          "the web API switches relay 1 on under Wine", repr(latest()))
+    answer = ask("PUT", "/api/relays/1", {"on": True})
+    check(answer == 200 and bool(wait_for(lambda: latest() == [b"00001"], 10)),
+          "the web API switches relay 1 on under Wine", f"{answer}, {latest()!r}")
     switched = time.monotonic()
-    check(ask("PUT", "/api/relays/2", {"on": True}) == 200, "relay 2 on: accepted, to switch over")
+    answer = ask("PUT", "/api/relays/2", {"on": True})
+    check(answer == 200, "relay 2 on: accepted, to switch over", str(answer))
     wait_for(lambda: any(d == b"00002" for _, d in frames_with_times(line, switched)), 10)
     after = frames_with_times(line, switched)
     first_on = next((at for at, d in after if d == b"00002"), None)
@@ -496,6 +504,32 @@ def rules_under_wine(wine, scratch):
     first = frames_with_times(line)[:1]
     check(first and first[0][1] == b"00002", "power_on = last under Wine: a restart sends the last pattern first",
           f"{first!r} {output_of(program)[-300:]!r}")
+    os.killpg(program.pid, signal.SIGINT)
+    wait_or_kill(program, 20)
+    line.close()
+
+
+def schedules_under_wine(wine, scratch):
+    """The clock change by Windows' own zones, and a schedule's event on COM 1
+    by the waitable timer."""
+    settings = os.path.join(scratch, "schedules.conf")
+    with open(settings, "w") as f:
+        f.write("[schedule.Licht]\nrelays = 5\nzone = Europe/Berlin\nat = 02:30\naction = on\n")
+    result = wine.run(TWIN, "--config", windows_path(settings), "--schedule-preview", "--from", "2026-03-29",
+                      "--days", "1")
+    out, err = text(result)
+    check(result.returncode == 0 and "29.03.2026 03:30 +02:00" in out and "02:30 gibt es am 29.03.2026 nicht" in out,
+          "--schedule-preview under Wine: 02:30 on the spring night is 03:30 summer time", out + err)
+    line = Line()
+    wine.link_com1(line)
+    at = time.strftime("%H:%M:%S", time.gmtime(time.time() + 10))
+    with open(settings, "w") as f:
+        f.write(f"[schedule.Gleich]\nrelays = 2\nzone = UTC\nat = {at}\naction = on\n")
+    program = wine.start(TWIN, "--config", windows_path(settings), "--port", "COM 1", "--hold", "--mask", "0")
+    switched = wait_for(lambda: any(d == b"00002" for _, d in frames_with_times(line)), 30)
+    check(bool(switched) and "Relais 2 an (Zeitplan Gleich)" in output_of(program),
+          "a schedule's event under Wine switches relay 2 on COM 1 at its time",
+          f"{frames_with_times(line)[-2:]!r} {output_of(program)[-300:]!r}")
     os.killpg(program.pid, signal.SIGINT)
     wait_or_kill(program, 20)
     line.close()
@@ -823,6 +857,7 @@ def main():
         mqtt_under_wine(wine)
         web_under_wine(wine)
         rules_under_wine(wine, scratch)
+        schedules_under_wine(wine, scratch)
         window_on_the_wire(display, wine, shots)
         session_end(display, wine)
         if BENCH:
