@@ -1,12 +1,13 @@
 #include "schedule_listing.h"
 
+#include "schedule_control.h"
 #include "schedule_preview.h"
 
 namespace relais {
 
 int listSchedules(const Invocation& invocation, QTextStream& out) {
     if (invocation.schedules.entries.isEmpty()) {
-        out << QStringLiteral("Keine Zeitpläne eingestellt.") << Qt::endl;
+        out << kNoSchedules << Qt::endl;
         return kExitOk;
     }
     const qint64 from = QDateTime(invocation.previewFrom, QTime(0, 0), QTimeZone::systemTimeZone())

@@ -64,8 +64,7 @@ void RelayCore::tellChange() {
 
 std::optional<Refusal> RelayCore::pauseSchedules(bool paused) {
     if (schedules_ == nullptr) {
-        return Refusal{
-            Refusal::Kind::Conflict, QStringLiteral("Keine Zeitpläne eingestellt."), {}, 0, {}};
+        return Refusal{Refusal::Kind::Conflict, kNoSchedules, {}, 0, {}};
     }
     schedules_->setPaused(paused);
     gate_.changed();

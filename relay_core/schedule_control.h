@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QJsonArray>
+#include <QString>
 
 namespace relais {
+
+// Why pausing is refused where there are no schedules.
+inline const QString kNoSchedules = QStringLiteral("Keine Zeitpläne eingestellt.");
 
 // The schedules as the ways in see them: paused or not, what comes next.
 // Given to the relay core by whoever runs them; none without schedules.

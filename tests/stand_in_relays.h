@@ -44,7 +44,7 @@ struct StandInRelays : relais::RelayOperations {
     relais::RelayState state() const override { return {mask, running, portInUse(), revision}; }
     relais::ScheduleControl* schedules() const override { return nullptr; }
     std::optional<relais::Refusal> pauseSchedules(bool) override {
-        return relais::Refusal{relais::Refusal::Kind::Conflict, QStringLiteral("keine"), {}, 0, {}};
+        return relais::Refusal{relais::Refusal::Kind::Conflict, relais::kNoSchedules, {}, 0, {}};
     }
     void scheduleMoved() override {}
     void watch(QObject*, std::function<void(const relais::RelayChange&)>) override {}

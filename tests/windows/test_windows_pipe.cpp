@@ -39,6 +39,10 @@ private slots:
                                   << QByteArray("error Maske -1 außerhalb von 0 bis 65535\n") << 7;
         QTest::newRow("no number")
             << QByteArray("relays\n") << QByteArray("error Unbekannte Anfrage\n") << 7;
+        QTest::newRow("schedules, none") << QByteArray("schedules pause\n")
+                                         << QByteArray("error Keine Zeitpläne eingestellt.\n") << 7;
+        QTest::newRow("schedules, a bad word")
+            << QByteArray("schedules later\n") << QByteArray("error Unbekannte Anfrage\n") << 7;
         QTest::newRow("unknown") << QByteArray("start COM1\n")
                                  << QByteArray("error Unbekannte Anfrage\n") << 7;
     }
