@@ -214,6 +214,14 @@ void ScheduleRunner::handChange(const RelayChange& change) {
             continue;
         }
         heldUntil_[relay - 1] = *edge;
+        // A rule's own change (a maximum on-time, an interlock) holds as
+        // well, but was no hand: its record names it already.
+        using Kind = ChangeSource::Kind;
+        const Kind kind = change.source.kind;
+        if (kind == Kind::PulseEnd || kind == Kind::MaxOn || kind == Kind::Interlock ||
+            kind == Kind::Line || kind == Kind::StartUp) {
+            continue;
+        }
         const int first = windowHolding(schedules_, relay, now);
         const QTimeZone zone =
             first >= 0 ? schedules_.entries[first].zone : QTimeZone::systemTimeZone();

@@ -4,6 +4,7 @@
 // and the preview against what is really switched.
 
 #include "change_record.h"
+#include "fake_clock.h"
 #include "fake_schedule_clock.h"
 #include "headless_relays.h"
 #include "port_resolver.h"
@@ -395,6 +396,26 @@ private slots:
         rig.clock.runTo(utc("2026-05-05T19:00:00Z"));
         QVERIFY(rig.on(5)); // the next day's window
         QCOMPARE(rig.runner->heldUntil(5), 0);
+    }
+
+    // A maximum on-time ends a window early: the relay stays off until the
+    // window's end, also through a catch-up, and no hand is named.
+    void aMaximumCutsAWindowShort() {
+        Rig rig(utc("2026-05-04T18:59:00Z"));
+        FakeClock coreClock;
+        rig.core.setClock(&coreClock);
+        rig.rules.relays[4].maxOnMs = 10 * 60 * 1000;
+        rig.core.setRules(rig.rules);
+        rig.run("[schedule.Abend]\nrelays = 5\nzone = Europe/Berlin\nwindow = 21:00-22:00\n");
+        rig.clock.runTo(utc("2026-05-04T19:00:00Z"));
+        QVERIFY(rig.on(5));
+        coreClock.advance(10 * 60 * 1000);
+        QVERIFY(!rig.on(5));
+        QCOMPARE(rig.lastSource(), QStringLiteral("Höchstdauer erreicht"));
+        rig.clock.setTo(utc("2026-05-04T19:30:00Z"));
+        QVERIFY(!rig.on(5));
+        QVERIFY(rig.said.filter(QStringLiteral("von Hand")).isEmpty());
+        QCOMPARE(rig.runner->heldUntil(5), utc("2026-05-04T20:00:00Z"));
     }
 
     // Paused from any way in through the core, recorded with who did it;
