@@ -210,6 +210,9 @@ try:
              "the page's button did not pause the schedules")
     driver.find_element(By.ID, "pause-schedules").click()
     wait_for(lambda: api_state()["schedules_paused"] is False, "the page's button did not resume them")
+    history = lambda: js("return document.getElementById('log').textContent")
+    wait_for(lambda: "Zeitpläne pausiert" in history() and "Zeitpläne laufen wieder" in history(),
+             lambda: f"the pause not in the page's history: {history()!r}")
     print("ok: the page lists the coming switching times and pauses and resumes the schedules")
 
     # 5. How it looks: phone and desktop, light and dark; axe-core again.

@@ -110,6 +110,7 @@
       const what = entry.refused ? 'abgelehnt: ' + entry.refused
         : entry.relay ? 'Relais-' + entry.relay + (entry.name ? ' (' + entry.name + ')' : '') +
           (entry.new ? ' an' : ' aus')
+        : entry.schedules ? (entry.schedules === 'paused' ? 'Zeitpläne pausiert' : 'Zeitpläne laufen wieder')
         : entry.link === 'running' ? 'Verbindung läuft' : 'Verbindung gestoppt';
       item.textContent = when + ' ' + what + ' – ' + entry.source;
       list.appendChild(item);
