@@ -17,7 +17,7 @@ class TimerFdClock : public ScheduleClock {
 public:
     explicit TimerFdClock(QObject* owner)
         : fd_(timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC)),
-          notifier_(fd_, QSocketNotifier::Read, owner) {
+          notifier_(fd_, QSocketNotifier::Read) {
         QObject::connect(&notifier_, &QSocketNotifier::activated, owner, [this] { ready(); });
     }
     ~TimerFdClock() override {

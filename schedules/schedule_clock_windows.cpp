@@ -16,7 +16,7 @@ constexpr qint64 kFileTimeOfUnixEpoch = 116444736000000000LL; // 100 ns since 16
 class WaitableTimerClock : public ScheduleClock {
 public:
     explicit WaitableTimerClock(QObject* owner)
-        : timer_(CreateWaitableTimerW(nullptr, TRUE, nullptr)), notifier_(timer_, owner) {
+        : timer_(CreateWaitableTimerW(nullptr, TRUE, nullptr)), notifier_(timer_) {
         QObject::connect(&notifier_, &QWinEventNotifier::activated, owner, [this] {
             CancelWaitableTimer(timer_);
             if (rang_) {
