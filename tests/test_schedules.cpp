@@ -73,6 +73,7 @@ struct Rig {
         clock.wall = start;
         core.watch(&watcher, [this](const RelayChange& c) { changes << c; });
     }
+    ~Rig() { core.setSchedules(nullptr); } // the runner goes first
     QString statePath() const { return dir.filePath(QStringLiteral("schedules.json")); }
     void run(const QByteArray& text) {
         runner = std::make_unique<ScheduleRunner>(core, rules, schedulesOf(text, rules), clock,
