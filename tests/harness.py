@@ -37,6 +37,14 @@ class Session:
         # An error the test did not expect ends its processes too: a broker
         # or a program left running would disturb the tests after it.
         atexit.register(self.stop)
+        # ... and explains itself as a failure does: what ran, what it said,
+        # and where each program still running stands.
+        earlier = sys.excepthook
+        def explain_then(kind, value, trace):
+            earlier(kind, value, trace)
+            if not getattr(self, "stopped", False):
+                self.explain()
+        sys.excepthook = explain_then
 
     def start(self, name, argv, env=None, log=True, **kw):
         path = f"{self.work}/{name}-{len(self.children)}.log" if log else None

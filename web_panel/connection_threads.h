@@ -35,7 +35,11 @@ public:
             if (state_->busy < kMaxConnections) {
                 ++state_->busy;
                 state_->jobs.push_back(std::move(job));
-                if (state_->idle == 0) {
+                // Each idle thread takes one job; one woken for an earlier
+                // job still counts as idle until it has taken it. A job
+                // beyond them gets a thread of its own (else it would wait
+                // behind a slow client's connection).
+                if (state_->jobs.size() > std::size_t(state_->idle)) {
                     ++state_->running;
                     state_->threads.emplace_back(run, state_, keep_);
                 }
