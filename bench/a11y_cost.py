@@ -58,7 +58,7 @@ def report(line):
 run = lambda *cmd: subprocess.run(cmd, capture_output=True, text=True)
 children = []
 display = next(f":{n}" for n in range(150, 199) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-children.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+children.append(subprocess.Popen(["Xvfb", display, "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                  stderr=subprocess.DEVNULL))
 os.environ["DISPLAY"] = display
 for _ in range(100):

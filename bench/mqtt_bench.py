@@ -146,7 +146,7 @@ for what, (cpu, rss) in results:
 
 # Click to the published state, in the window under Xvfb.
 display = next(f":{n}" for n in range(250, 299) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
-children.append(subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+children.append(subprocess.Popen(["Xvfb", display, "-noreset", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                  stderr=subprocess.DEVNULL))
 env = {**os.environ, "DISPLAY": display, "XDG_CONFIG_HOME": work}
 env.pop("QT_QPA_PLATFORM", None)

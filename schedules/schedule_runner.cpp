@@ -103,7 +103,7 @@ void ScheduleRunner::runDue(bool catchUp) {
     doneUntil_ = std::max(doneUntil_, now);
     lastRun_ = now;
     if (catchUp || missedEdge) {
-        applyWindows(now, true);
+        applyWindows(now);
     }
     save();
     arm();
@@ -152,7 +152,7 @@ void ScheduleRunner::runOccurrence(const Occurrence& o, qint64 now) {
 
 // Every relay a window covers, as the windows say for now; the entry
 // that says so gives the source.
-void ScheduleRunner::applyWindows(qint64 now, bool caughtUp) {
+void ScheduleRunner::applyWindows(qint64 now) {
     const quint16 pattern = relays_.state().pattern;
     for (int relay = 1; relay <= kRelayCount; ++relay) {
         if (!relayHasWindow(schedules_, relay) || heldUntil_[relay - 1] > now) {
@@ -180,9 +180,8 @@ void ScheduleRunner::applyWindows(qint64 now, bool caughtUp) {
         }
         const ScheduleEntry& entry = schedules_.entries[index];
         command(RelayCommand::setRelay(relay, on), entry,
-                caughtUp && due > 0
-                    ? QStringLiteral("nachgeholt, fällig %1").arg(hhmm(due, entry.zone))
-                    : QString());
+                due > 0 ? QStringLiteral("nachgeholt, fällig %1").arg(hhmm(due, entry.zone))
+                        : QString());
     }
 }
 

@@ -48,7 +48,7 @@ private:
     void clockSet();
     void runDue(bool catchUp);
     void runOccurrence(const Occurrence& o, qint64 now);
-    void applyWindows(qint64 now, bool caughtUp);
+    void applyWindows(qint64 now);
     void command(const RelayCommand::Made& made, const ScheduleEntry& entry, const QString& note);
     void handChange(const RelayChange& change);
     void arm();

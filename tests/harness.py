@@ -110,9 +110,14 @@ class Session:
     def start_display(self, window_manager=False):
         """Xvfb on a display it picks itself. With a window manager: openbox,
         waited for until its start-up is done; a window mapped before that
-        can stay unmapped, its request left in openbox's queue."""
+        can stay unmapped, its request left in openbox's queue. -noreset: an
+        X server resets when its last client leaves, and a client that
+        connects during the reset is turned away ("could not connect to
+        display"); a poll with xdotool before the program has connected is
+        such a last client."""
         read, write = os.pipe()
-        self.start("Xvfb", ["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        self.start("Xvfb", ["Xvfb", "-displayfd", str(write), "-noreset", "-screen", "0", "1024x768x24",
+                            "-nolisten", "tcp"],
                    pass_fds=(write,))
         os.close(write)
         number = b""
