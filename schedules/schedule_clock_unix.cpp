@@ -34,10 +34,10 @@ public:
 private:
     void arm(qint64 utcMs) {
         at_ = std::max<qint64>(utcMs, 1);
-        itimerspec spec{};
-        spec.it_value.tv_sec = time_t(at_ / 1000);
-        spec.it_value.tv_nsec = long(at_ % 1000) * 1000000;
-        timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+        itimerspec alarm{};
+        alarm.it_value.tv_sec = time_t(at_ / 1000);
+        alarm.it_value.tv_nsec = long(at_ % 1000) * 1000000;
+        timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &alarm, nullptr);
     }
     void ready() {
         quint64 expirations = 0;
