@@ -252,8 +252,10 @@ def own_home(session):
 
 
 def free_port():
+    """A port free on every address: a test's clients come from several 127.0.0.x, and a port
+    one of them still holds (even closing) cannot be bound on 0.0.0.0."""
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+        s.bind(("0.0.0.0", 0))
         return s.getsockname()[1]
 
 

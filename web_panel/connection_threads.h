@@ -19,7 +19,8 @@ namespace relais::web {
 inline constexpr int kMaxConnections = 64;
 
 // One thread per connection up to 64; the connections beyond are answered
-// 503 at once, unread, on the accepting thread: nothing queues. At shutdown, threads still held by
+// 503 at once, unread, on the accepting thread: nothing queues. A
+// connection's place is free before its client sees it end. At shutdown, threads still held by
 // a client after the deadline are left to end by themselves: they keep what they use alive
 // (`keep`), so the program never waits on a slow client.
 class ConnectionThreads : public httplib::TaskQueue {
@@ -35,11 +36,12 @@ public:
             if (state_->busy < kMaxConnections) {
                 ++state_->busy;
                 state_->jobs.push_back(std::move(job));
-                // Each idle thread takes one job; one woken for an earlier
-                // job still counts as idle until it has taken it. A job
-                // beyond them gets a thread of its own (else it would wait
-                // behind a slow client's connection).
-                if (state_->jobs.size() > std::size_t(state_->idle)) {
+                // Each idle thread takes one job, and so does each that is
+                // closing its connection; one woken for an earlier job still
+                // counts as idle until it has taken it. A job beyond them
+                // gets a thread of its own (else it would wait behind a slow
+                // client's connection).
+                if (state_->jobs.size() > std::size_t(state_->idle + state_->closing)) {
                     ++state_->running;
                     state_->threads.emplace_back(run, state_, keep_);
                 }
@@ -78,7 +80,8 @@ private:
         std::deque<std::function<void()>> jobs;
         std::vector<std::thread> threads;
         int idle = 0;
-        int busy = 0;
+        int busy = 0;    // places taken by connections
+        int closing = 0; // threads whose connection has freed its place
         int running = 0;
         bool stopping = false;
     };
@@ -94,11 +97,23 @@ private:
             }
             std::function<void()> job = std::move(state->jobs.front());
             state->jobs.pop_front();
+            bool freed = false;
+            GuardedServer::setFreePlace([&state, &freed] {
+                std::lock_guard freeing(state->mutex);
+                freed = true;
+                --state->busy;
+                ++state->closing;
+            });
             lock.unlock();
             job();
             job = nullptr;
+            GuardedServer::setFreePlace(nullptr);
             lock.lock();
-            --state->busy;
+            if (freed) {
+                --state->closing;
+            } else {
+                --state->busy;
+            }
         }
         --state->running;
         state->ended.notify_all();

@@ -12,6 +12,7 @@ constexpr auto kFirstRequestWait = 10s;
 constexpr auto kKeepAliveWait = 2s; // idle connections go soon: nothing waits on them at exit
 constexpr int kRequestsPerConnection = 100;
 thread_local bool tRefusing = false;
+thread_local std::function<void()> tFreePlace;
 
 // A request without Content-Length or Transfer-Encoding has no body; the
 // parser would otherwise read one until the client closes.
@@ -37,6 +38,17 @@ void GuardedServer::refuseOnThisThread(bool on) {
     tRefusing = on;
 }
 
+void GuardedServer::setFreePlace(std::function<void()> freePlace) {
+    tFreePlace = std::move(freePlace);
+}
+
+void GuardedServer::freePlace() {
+    if (tFreePlace) {
+        tFreePlace();
+        tFreePlace = nullptr;
+    }
+}
+
 void GuardedServer::refuse(SocketHandle socket) const {
     // Over TLS nothing can be said before a handshake: the connection just ends.
     if (tls_ == nullptr) {
@@ -51,6 +63,7 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
     int port = 0;
     const QString client = addressKey(QString::fromStdString(socketAddress(socket, true, port)));
     if (tRefusing || !perClient_.enter(client)) {
+        freePlace();
         refuse(socket);
         return true;
     }
@@ -61,12 +74,15 @@ bool GuardedServer::process_and_close_socket(socket_t sock) {
         serve(stream, client);
         stream.makeCurrent(false);
     }
+    // Its places are free before the client can see the end: a client that
+    // comes straight back is not turned away for its own old connection.
+    perClient_.leave(client);
+    freePlace();
     if (ssl != nullptr) {
         SSL_shutdown(ssl); // a close_notify if it goes out at once; nothing waits for it
         SSL_free(ssl);
     }
     closeSocket(socket);
-    perClient_.leave(client);
     return true;
 }
 

@@ -26,6 +26,10 @@ public:
     // Refuse the connections handed over from this thread unread (the
     // server has no thread left for them).
     static void refuseOnThisThread(bool on);
+    // What frees the place this thread's connection holds among all of the
+    // server's (none: nothing to free). Called before the connection ends,
+    // so that a client that sees the end finds its place free again.
+    static void setFreePlace(std::function<void()> freePlace);
     // Once bound: a burst of connections waits in the system's queue.
     void widenBacklog();
 
@@ -34,6 +38,7 @@ private:
     void serve(GuardedStream& stream, const QString& client);
     SSL* handshake(SocketHandle socket);
     void refuse(SocketHandle socket) const;
+    static void freePlace();
 
     SSL_CTX* tls_;
     std::string refusal_;
