@@ -20,9 +20,10 @@ inline constexpr int kMaxConnections = 64;
 
 // One thread per connection up to 64; the connections beyond are answered
 // 503 at once, unread, on the accepting thread: nothing queues. A
-// connection's place is free before its client sees it end. At shutdown, threads still held by
-// a client after the deadline are left to end by themselves: they keep what they use alive
-// (`keep`), so the program never waits on a slow client.
+// connection's place is free before its client sees it end. At shutdown,
+// threads still held by a client after the deadline are left to end by
+// themselves: they keep what they use alive (`keep`), so the program never
+// waits on a slow client.
 class ConnectionThreads : public httplib::TaskQueue {
 public:
     using Clock = std::chrono::steady_clock;
